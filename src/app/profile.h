@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+namespace portflash {
+
+// The per-user profile: sections of named entries. Entry names are matched
+// without regard to case; a missing entry reads as the empty text.
+class Profile {
+ public:
+  virtual ~Profile() = default;
+  virtual std::string GetString(const std::string& section, const std::string& entry) = 0;
+  virtual void WriteString(const std::string& section, const std::string& entry,
+                           const std::string& value) = 0;
+  virtual void RemoveEntry(const std::string& section, const std::string& entry) = 0;
+};
+
+}  // namespace portflash

@@ -1,0 +1,73 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "engine/result_code.h"
+#include "engine/serial_link.h"
+
+namespace portflash {
+
+class CUpdateApp;
+
+struct SyncStep {
+  std::uint8_t sendByte;
+  std::uint8_t expectedReply;
+  std::uint32_t timeoutMs;
+};
+
+struct SyncPlan {
+  std::uint32_t rate;
+  std::uint32_t stepCount;  // low 16 bits used
+  const SyncStep* steps;
+};
+
+extern const SyncPlan g_syncPlan19200;
+extern const SyncPlan g_syncPlan115200;
+
+inline constexpr std::size_t kChunkSize = 1000;
+inline constexpr std::uint32_t kResultTimeoutMs = 180000;
+inline constexpr int kProbeReads = 5;
+inline constexpr double kDelayWarningSeconds = 2.5;
+
+// One download, run on a thread of its own (or called step by step in tests).
+class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
+ public:
+  explicit CDownloadThread(CUpdateApp& app);
+  ~CDownloadThread();  // closes m_hPort
+  CDownloadThread(const CDownloadThread&) = delete;
+  CDownloadThread& operator=(const CDownloadThread&) = delete;
+
+  // Starts RunDownload on a new thread; null when the thread cannot be made.
+  // The thread keeps its object alive until RunDownload has returned.
+  static std::shared_ptr<CDownloadThread> Begin(CUpdateApp& app);
+
+  void Abort() { m_bAbort = 1; }
+  bool IsAborted() const { return m_bAbort.load() != 0; }
+  // True once RunDownload has returned on the thread (waits at most `wait`).
+  bool WaitForEnd(std::chrono::milliseconds wait);
+  bool HasEnded() const;
+
+  void RunDownload();
+  ResultCode Synchronise(CommHandle handle, const SyncPlan& plan);
+  bool RunSyncPlan(const SyncStep* steps, std::uint16_t count);
+  bool RunSyncStep(const SyncStep& step);
+  ResultCode SendImage(const char* path, std::uint32_t code);
+  ResultCode WaitForResult(std::uint32_t code, std::uint32_t timeoutMs);
+  ResultCode ProbeForReply();
+  void ShowResult(ResultCode code);
+
+  CommHandle m_hPort = nullptr;
+  std::atomic<int> m_bAbort{0};
+
+ private:
+  CUpdateApp& m_app;
+  mutable std::mutex m_endMutex;
+  std::condition_variable m_endSignal;
+  bool m_bEnded = false;
+};
+
+}  // namespace portflash

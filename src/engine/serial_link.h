@@ -1,0 +1,48 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/result_code.h"
+#include "engine/serial_platform.h"
+
+namespace portflash {
+
+// One open port: the descriptor and the settings it had before we touched it.
+struct CommPort {
+  int fd = -1;
+  std::string devicePath;
+  SavedLineSettings saved;
+  bool hasModemLines = false;
+  LineConfig config;  // the last configuration applied
+};
+using CommHandle = CommPort*;
+
+// Supported rates, ending in 0.
+extern const std::uint32_t g_anBaudRates[7];
+
+// The port of the calling thread's last OpenCommPort: each thread (the COM page's
+// test open on the GUI thread, a download on its own thread) has its own.
+extern thread_local CommHandle g_hCommPort;
+
+// "COMn" -> the current application profile's "Ports"/"COMn" entry, else
+// /dev/ttyS<n-1>; a name starting with "/" is a device path and stays as it is.
+std::string ResolvePortDevice(const std::string& portName);
+
+// Set by the download thread: block writes and flow-control waits give up when it is set.
+void SetCommAbortFlag(const std::atomic<int>* flag);
+
+CommHandle OpenCommPort(const char* portName, OpenFailure* why = nullptr);
+void CloseCommPort(CommHandle handle);
+ResultCode ConfigureCommPort(CommHandle handle, std::uint32_t rate, std::uint16_t parityFlag);
+std::uint16_t IsValidBaudRate(std::uint32_t rate);
+ResultCode ReadCommByte();
+bool WriteCommByte(std::uint8_t byte);
+ResultCode WriteCommBlock(const std::uint8_t* buffer, std::size_t length);
+std::uint16_t GetReadDelay();
+
+// Text for an open failure, one line, for under message 121.
+std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devicePath);
+
+}  // namespace portflash

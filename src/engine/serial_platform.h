@@ -1,0 +1,85 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace portflash {
+
+enum class Parity : std::uint8_t { None = 0, Even = 2 };
+enum class DtrControl : std::uint8_t { Disable = 0, Enable = 1, Handshake = 2 };
+enum class RtsControl : std::uint8_t { Disable = 0, Enable = 1, Handshake = 2, Toggle = 3 };
+
+// The line as the cable tables describe it. The platform maps what it can onto
+// the device; the link itself does the modem-line parts the platform lacks.
+struct LineConfig {
+  std::uint32_t baudRate = 9600;
+  std::uint8_t byteSize = 8;
+  std::uint8_t stopBits = 0;  // 0: one stop bit
+  Parity parity = Parity::None;
+  bool parityCheck = false;
+  bool binary = true;
+  bool outX = false;  // XON/XOFF on output
+  bool inX = false;   // XON/XOFF on input
+  bool nullStrip = false;
+  bool outxDsrFlow = false;
+  DtrControl dtrControl = DtrControl::Disable;
+  RtsControl rtsControl = RtsControl::Disable;
+  bool outxCtsFlow = false;
+  bool operator==(const LineConfig&) const = default;
+};
+
+// A device's settings exactly as the platform read them; restored verbatim.
+struct SavedLineSettings {
+  std::array<unsigned char, 128> bytes{};
+  std::size_t size = 0;
+  bool operator==(const SavedLineSettings&) const = default;
+};
+
+// Modem-line bits for GetModemLines/SetModemLines.
+inline constexpr unsigned kModemDtr = 1u << 0;
+inline constexpr unsigned kModemRts = 1u << 1;
+inline constexpr unsigned kModemDsr = 1u << 2;
+inline constexpr unsigned kModemCts = 1u << 3;
+
+enum class OpenError { None, NotFound, Busy, PermissionDenied, NotSerial, Other };
+
+struct OpenFailure {
+  OpenError kind = OpenError::None;
+  int error = 0;       // errno
+  std::string detail;  // what the system said, for the user
+};
+
+enum class IoStatus { Ok, WouldBlock, HangUp, Error };
+
+// The operating system's serial interface, one descriptor per open device.
+class SerialPlatform {
+ public:
+  virtual ~SerialPlatform() = default;
+  // Opens the device exclusively and non-blocking; -1 on failure with the reason.
+  virtual int Open(const std::string& devicePath, OpenFailure* why) = 0;
+  virtual void Close(int fd) = 0;
+  virtual bool GetSettings(int fd, SavedLineSettings* out) = 0;
+  virtual bool SetSettings(int fd, const SavedLineSettings& settings) = 0;
+  // Applies config on top of base (the fields config does not name keep base's values).
+  virtual bool Configure(int fd, const SavedLineSettings& base, const LineConfig& config) = 0;
+  // False when the device has no modem lines (a pseudo-terminal).
+  virtual bool GetModemLines(int fd, unsigned* bits) = 0;
+  virtual bool SetModemLines(int fd, unsigned on, unsigned off) = 0;
+  // Never blocks: Ok with a byte, WouldBlock when nothing is there.
+  virtual IoStatus ReadByte(int fd, std::uint8_t* byte) = 0;
+  // Writes what the driver takes now (possibly 0 bytes: WouldBlock).
+  virtual IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+                         std::size_t* written) = 0;
+  // Wait at most timeoutMs for the device to become readable (or writable).
+  // True when it did before the time ran out (a hang-up counts as readable).
+  virtual bool WaitReadable(int fd, int timeoutMs) = 0;
+  virtual bool WaitWritable(int fd, int timeoutMs) = 0;
+  // Wait until every byte written has left the device.
+  virtual void Drain(int fd) = 0;
+};
+
+SerialPlatform& GetSerialPlatform();
+void SetSerialPlatform(SerialPlatform* platform);  // null puts the POSIX platform back
+
+}  // namespace portflash

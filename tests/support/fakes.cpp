@@ -1,0 +1,212 @@
+#include "support/fakes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace portflash::testing {
+
+std::int64_t FakeClock::Milliseconds() {
+  int index = millisecondCalls++;
+  if (onMilliseconds) onMilliseconds(*this, index);
+  return nowMs;
+}
+
+void FakeClock::Pause(int milliseconds) {
+  pauses.push_back(milliseconds);
+  nowMs += milliseconds;
+}
+
+FakeSerialPlatform::FakeSerialPlatform(FakeClock& clock) : clock_(clock) {
+  initialSettings.size = 4;
+  initialSettings.bytes = {0x11, 0x22, 0x33, 0x44};
+  current = initialSettings;
+}
+
+void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
+  ReplyAt(byte, clock_.nowMs + afterMs);
+}
+
+void FakeSerialPlatform::ReplyAt(std::uint8_t byte, std::int64_t atMs) {
+  auto it = std::upper_bound(incoming_.begin(), incoming_.end(), atMs,
+                             [](std::int64_t t, const Pending& p) { return t < p.atMs; });
+  incoming_.insert(it, Pending{atMs, byte});
+}
+
+int FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
+  calls.push_back("open " + devicePath);
+  if (failOpen || isOpen) {
+    if (why != nullptr) {
+      why->kind = isOpen ? OpenError::Busy : openError;
+      why->error = 0;
+      why->detail = "fake";
+    }
+    return -1;
+  }
+  ++openCount;
+  isOpen = true;
+  openedPath = devicePath;
+  configs.clear();
+  return 42;
+}
+
+void FakeSerialPlatform::Close(int) {
+  calls.push_back("close");
+  ++closeCount;
+  isOpen = false;
+}
+
+bool FakeSerialPlatform::GetSettings(int, SavedLineSettings* out) {
+  calls.push_back("getsettings");
+  *out = current;
+  return true;
+}
+
+bool FakeSerialPlatform::SetSettings(int, const SavedLineSettings& settings) {
+  calls.push_back("setsettings");
+  current = settings;
+  return true;
+}
+
+bool FakeSerialPlatform::Configure(int, const SavedLineSettings& base, const LineConfig& config) {
+  calls.push_back("configure " + std::to_string(config.baudRate));
+  if (failConfigure) return false;
+  configs.push_back(config);
+  // The device now holds base with the configured fields on top: mark it changed.
+  current = base;
+  current.size = base.size + sizeof(std::uint32_t);
+  std::memcpy(current.bytes.data() + base.size, &config.baudRate, sizeof(std::uint32_t));
+  return true;
+}
+
+bool FakeSerialPlatform::GetModemLines(int, unsigned* bits) {
+  if (!hasModemLines) return false;
+  *bits = modemLines;
+  return true;
+}
+
+bool FakeSerialPlatform::SetModemLines(int, unsigned on, unsigned off) {
+  if (!hasModemLines) return false;
+  modemLines = (modemLines | on) & ~off;
+  modemHistory.push_back(modemLines);
+  return true;
+}
+
+IoStatus FakeSerialPlatform::ReadByte(int, std::uint8_t* byte) {
+  calls.push_back("read");
+  ++readAttempts;
+  if (!incoming_.empty() && incoming_.front().atMs <= clock_.nowMs) {
+    *byte = incoming_.front().byte;
+    incoming_.pop_front();
+    return IoStatus::Ok;
+  }
+  return hungUp ? IoStatus::HangUp : IoStatus::WouldBlock;
+}
+
+IoStatus FakeSerialPlatform::Write(int, const std::uint8_t* data, std::size_t length,
+                                   std::size_t* writtenCount) {
+  calls.push_back("write " + std::to_string(length));
+  *writtenCount = 0;
+  if (hungUp) return IoStatus::HangUp;
+  if (failWrite) return IoStatus::Error;
+  std::size_t n = writeLimit != 0 ? std::min(length, writeLimit) : length;
+  for (std::size_t i = 0; i < n; ++i) {
+    written.push_back(data[i]);
+    if (onByte) onByte(*this, data[i]);
+  }
+  *writtenCount = n;
+  return IoStatus::Ok;
+}
+
+bool FakeSerialPlatform::WaitReadable(int, int timeoutMs) {
+  calls.push_back("wait " + std::to_string(timeoutMs));
+  if (hungUp) {
+    return true;
+  }
+  std::int64_t deadline = clock_.nowMs + timeoutMs;
+  if (!incoming_.empty() && incoming_.front().atMs <= deadline) {
+    clock_.nowMs = std::max(clock_.nowMs, incoming_.front().atMs);
+    return true;
+  }
+  clock_.nowMs = deadline;
+  return false;
+}
+
+bool FakeSerialPlatform::WaitWritable(int, int) {
+  return !hungUp;
+}
+
+void FakeSerialPlatform::Drain(int) {
+  calls.push_back("drain");
+}
+
+FakeWorld::FakeWorld() {
+  SetClock(&clock);
+  SetSerialPlatform(&serial);
+}
+
+FakeWorld::~FakeWorld() {
+  SetSerialPlatform(nullptr);
+  SetClock(nullptr);
+}
+
+namespace {
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+std::string MapProfile::GetString(const std::string& section, const std::string& entry) {
+  auto s = sections.find(section);
+  if (s == sections.end()) return "";
+  for (const auto& [key, value] : s->second) {
+    if (Lower(key) == Lower(entry)) return value;
+  }
+  return "";
+}
+
+void MapProfile::WriteString(const std::string& section, const std::string& entry,
+                             const std::string& value) {
+  RemoveEntry(section, entry);
+  sections[section][entry] = value;
+}
+
+void MapProfile::RemoveEntry(const std::string& section, const std::string& entry) {
+  auto s = sections.find(section);
+  if (s == sections.end()) return;
+  std::erase_if(s->second, [&](const auto& kv) { return Lower(kv.first) == Lower(entry); });
+}
+
+void RecordingDialogs::ShowMessage(const std::string& text) {
+  messages.push_back(text);
+  if (onMessage) onMessage(text);
+}
+
+bool RecordingDialogs::AskYesNo(const std::string& text) {
+  messages.push_back("?" + text);
+  if (onMessage) onMessage(text);
+  return yesAnswer;
+}
+
+void RecordingProgress::StepProgress(int channel, int delta) {
+  calls.push_back("step " + std::to_string(channel) + " " + std::to_string(delta));
+}
+void RecordingProgress::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
+  calls.push_back("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
+                  std::to_string(secondsLeft));
+}
+void RecordingProgress::ShowComplete(int channel) {
+  calls.push_back("complete " + std::to_string(channel));
+}
+void RecordingProgress::ShowTook(int channel, int seconds) {
+  calls.push_back("took " + std::to_string(channel) + " " + std::to_string(seconds));
+}
+void RecordingProgress::ShowDelayWarning(double seconds) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "warning %.1f", seconds);
+  calls.push_back(buffer);
+}
+
+}  // namespace portflash::testing

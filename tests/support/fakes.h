@@ -1,0 +1,135 @@
+#pragma once
+// Test doubles for the core's ports: a fake clock, a scripted serial device,
+// a map profile, and recorders for message boxes and progress.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/profile.h"
+#include "engine/clock.h"
+#include "engine/dialogs.h"
+#include "engine/progress_view.h"
+#include "engine/serial_platform.h"
+
+namespace portflash::testing {
+
+// Time only moves when someone pauses or waits on it.
+class FakeClock : public Clock {
+ public:
+  std::int64_t nowMs = 1'700'000'000'000;  // well past the epoch, on a second boundary
+  std::vector<int> pauses;
+  // Called at every Milliseconds() with the call's index (0-based); may move time.
+  std::function<void(FakeClock&, int)> onMilliseconds;
+  int millisecondCalls = 0;
+
+  std::int64_t Seconds() override { return nowMs / 1000; }
+  std::int64_t Milliseconds() override;
+  void Pause(int milliseconds) override;
+  void Advance(std::int64_t milliseconds) { nowMs += milliseconds; }
+};
+
+// A serial device whose other end is a script. Every byte that the PC writes is
+// passed to onByte (the unit), which may queue replies with Reply().
+class FakeSerialPlatform : public SerialPlatform {
+ public:
+  explicit FakeSerialPlatform(FakeClock& clock);
+
+  // The unit's side.
+  std::function<void(FakeSerialPlatform&, std::uint8_t)> onByte;
+  // Queue a byte that becomes readable afterMs from now.
+  void Reply(std::uint8_t byte, std::int64_t afterMs = 0);
+  void ReplyAt(std::uint8_t byte, std::int64_t atMs);
+  void HangUp() { hungUp = true; }
+
+  // Knobs.
+  bool failOpen = false;
+  OpenError openError = OpenError::NotFound;
+  bool failConfigure = false;
+  bool failWrite = false;  // every Write fails with Error
+  bool hasModemLines = false;
+  bool hungUp = false;                // writes fail with HangUp, reads report HangUp
+  std::size_t writeLimit = 0;         // if non-zero, at most this many bytes per Write call
+  SavedLineSettings initialSettings;  // what the device holds before the first open
+
+  // What happened.
+  std::vector<std::string>
+      calls;  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
+  std::vector<std::uint8_t> written;
+  std::vector<LineConfig> configs;
+  SavedLineSettings current;  // what the device holds now
+  unsigned modemLines = 0;    // DTR/RTS as last set
+  std::vector<unsigned> modemHistory;
+  int openCount = 0;
+  int closeCount = 0;
+  int readAttempts = 0;
+  bool isOpen = false;
+  std::string openedPath;
+
+  // The line config in force (the last Configure since the open).
+  const LineConfig* Config() const { return configs.empty() ? nullptr : &configs.back(); }
+  std::size_t PendingReplies() const { return incoming_.size(); }
+
+  int Open(const std::string& devicePath, OpenFailure* why) override;
+  void Close(int fd) override;
+  bool GetSettings(int fd, SavedLineSettings* out) override;
+  bool SetSettings(int fd, const SavedLineSettings& settings) override;
+  bool Configure(int fd, const SavedLineSettings& base, const LineConfig& config) override;
+  bool GetModemLines(int fd, unsigned* bits) override;
+  bool SetModemLines(int fd, unsigned on, unsigned off) override;
+  IoStatus ReadByte(int fd, std::uint8_t* byte) override;
+  IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+                 std::size_t* written) override;
+  bool WaitReadable(int fd, int timeoutMs) override;
+  bool WaitWritable(int fd, int timeoutMs) override;
+  void Drain(int fd) override;
+
+ private:
+  FakeClock& clock_;
+  struct Pending {
+    std::int64_t atMs;
+    std::uint8_t byte;
+  };
+  std::deque<Pending> incoming_;  // ordered by atMs
+};
+
+// Installs a fake clock and fake platform for the life of the object.
+class FakeWorld {
+ public:
+  FakeWorld();
+  ~FakeWorld();
+  FakeClock clock;
+  FakeSerialPlatform serial{clock};
+};
+
+class MapProfile : public Profile {
+ public:
+  std::map<std::string, std::map<std::string, std::string>> sections;  // names as written
+  std::string GetString(const std::string& section, const std::string& entry) override;
+  void WriteString(const std::string& section, const std::string& entry,
+                   const std::string& value) override;
+  void RemoveEntry(const std::string& section, const std::string& entry) override;
+};
+
+class RecordingDialogs : public Dialogs {
+ public:
+  std::vector<std::string> messages;  // every box, in order ("?" prefix for Yes/No)
+  bool yesAnswer = true;
+  std::function<void(const std::string&)> onMessage;
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+};
+
+class RecordingProgress : public ProgressView {
+ public:
+  std::vector<std::string> calls;  // "step 102 5", "estimate 102 42 17", "complete 103", ...
+  void StepProgress(int channel, int delta) override;
+  void ShowEstimate(int channel, int percent, unsigned secondsLeft) override;
+  void ShowComplete(int channel) override;
+  void ShowTook(int channel, int seconds) override;
+  void ShowDelayWarning(double seconds) override;
+};
+
+}  // namespace portflash::testing
