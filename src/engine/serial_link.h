@@ -15,7 +15,8 @@ struct CommPort {
   std::string devicePath;
   SavedLineSettings saved;
   bool hasModemLines = false;
-  LineConfig config;  // the last configuration applied
+  unsigned savedModemLines = 0;  // DTR/RTS as they were at the open
+  LineConfig config;             // the last configuration applied
 };
 using CommHandle = CommPort*;
 
