@@ -17,14 +17,19 @@ QString FindName(const QStringList& names, const QString& wanted) {
   return {};
 }
 
-// The stored spelling of section/entry, or empty when there is none.
+// The stored spelling of section/entry, or empty when there is none. A file may
+// spell the section in more than one way; each spelling is searched.
 QString FindKey(QSettings& settings, const std::string& section, const std::string& entry) {
-  QString group = FindName(settings.childGroups(), QString::fromStdString(section));
-  if (group.isEmpty()) return {};
-  settings.beginGroup(group);
-  QString key = FindName(settings.childKeys(), QString::fromStdString(entry));
-  settings.endGroup();
-  return key.isEmpty() ? QString() : group + "/" + key;
+  const QString wantedGroup = QString::fromStdString(section);
+  const QString wantedKey = QString::fromStdString(entry);
+  for (const QString& group : settings.childGroups()) {
+    if (group.compare(wantedGroup, Qt::CaseInsensitive) != 0) continue;
+    settings.beginGroup(group);
+    QString key = FindName(settings.childKeys(), wantedKey);
+    settings.endGroup();
+    if (!key.isEmpty()) return group + "/" + key;
+  }
+  return {};
 }
 
 }  // namespace
@@ -32,10 +37,16 @@ QString FindKey(QSettings& settings, const std::string& section, const std::stri
 QSettingsProfile::QSettingsProfile() = default;
 
 std::string QSettingsProfile::GetString(const std::string& section, const std::string& entry) {
-  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
-  QString key = FindKey(settings, section, entry);
-  if (key.isEmpty()) return "";
-  return settings.value(key).toString().toStdString();
+  // The user's file alone first: in the merged view an entry spelt differently in
+  // the user's and the system's files counts twice, and the system's could win.
+  // Then the merged view, which holds every system file.
+  for (bool fallbacks : {false, true}) {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
+    settings.setFallbacksEnabled(fallbacks);
+    QString key = FindKey(settings, section, entry);
+    if (!key.isEmpty()) return settings.value(key).toString().toStdString();
+  }
+  return "";
 }
 
 void QSettingsProfile::WriteString(const std::string& section, const std::string& entry,
