@@ -47,6 +47,9 @@ void CUpdateApp::SetAppDir(const char* dir) {
 void CUpdateApp::SetLoaderPath(const char* path) {
   m_pszLoaderPath.reset(DupString(path));
 }
+void CUpdateApp::SetLoaderOverride(const char* path) {
+  m_pszLoaderOverride.reset(path ? DupString(path) : nullptr);
+}
 
 void CUpdateApp::StepProgress(int channel, int delta) {
   if (ProgressView* view = m_progress.load()) view->StepProgress(channel, delta);

@@ -59,6 +59,9 @@ class CUpdateApp {
   void SetResultMessages(ResultMessage* head) { m_pResultMessages = head; }
   void SetAppDir(const char* dir);       // normally InitAppDir's job
   void SetLoaderPath(const char* path);  // an explicit loader, bypassing the profile
+  // A loader file that ResolveLoaderPath takes instead of the profile's entry (null: none).
+  void SetLoaderOverride(const char* path);
+  const char* GetLoaderOverride() const { return m_pszLoaderOverride.get(); }
   const char* GetPortName() const { return m_pszPortName.get(); }
   const char* GetSpeed() const { return m_pszSpeed.get(); }
   int GetAllSignals() const { return m_bAllSignals; }
@@ -105,6 +108,7 @@ class CUpdateApp {
   HeapString m_pszAppDir;
   HeapString m_pszErrorFilePath;
   HeapString m_pszProductList;
+  HeapString m_pszLoaderOverride;
   std::uint32_t m_nLoaderSkip = 0;
   std::atomic<int> m_bAllSignals{1};
   ResultMessage* m_pResultMessages = nullptr;

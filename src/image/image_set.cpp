@@ -77,12 +77,16 @@ int CUpdateApp::ResolveAgentPrefix() {
 
 int CUpdateApp::ResolveLoaderPath() {
   m_pszLoaderPath.reset();
-  std::string value = m_profile.GetString(kLoaderSection, Text(m_pszAgentPrefix.get()));
-  if (value.empty()) {
-    m_dialogs.ShowMessage(LoadStringResource(IDS_NO_LOADER));
-    return 0;
+  // A loader named by the user (the CLI's --loader) replaces the profile's entry.
+  std::string candidate = Text(m_pszLoaderOverride.get());
+  if (candidate.empty()) {
+    std::string value = m_profile.GetString(kLoaderSection, Text(m_pszAgentPrefix.get()));
+    if (value.empty()) {
+      m_dialogs.ShowMessage(LoadStringResource(IDS_NO_LOADER));
+      return 0;
+    }
+    candidate = Text(m_pszAppDir.get()) + value;
   }
-  std::string candidate = Text(m_pszAppDir.get()) + value;
   if (!PathFits(candidate)) {
     ShowPathTooLong(*this, "loader file", candidate);
     return 0;
