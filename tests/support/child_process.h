@@ -1,0 +1,97 @@
+#pragma once
+// A child process with its stdout and stderr collected as they come, for tests
+// that drive the real executables. The destructor kills and reaps it.
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace portflash::testing {
+
+class ChildProcess {
+ public:
+  struct Options {
+    std::vector<std::string> argv;
+    // Added to (or replacing in) this process's environment; nullopt removes the name.
+    std::map<std::string, std::optional<std::string>> env;
+    std::string workDir;  // empty: this process's
+    // Without stdinText the child's stdin is /dev/null. With it, the text is
+    // written to a pipe, which stays open when keepStdinOpen is set.
+    std::optional<std::string> stdinText;
+    bool keepStdinOpen = false;
+  };
+
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Start(const Options& options);
+  pid_t Pid() const { return pid_; }
+
+  // Waits until stdout or stderr holds `text` (true) or the time runs out or the
+  // child's output has ended (false).
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+  void Signal(int number);
+  void CloseStdin();
+  // The exit status (128 + signal for a killed child); kills it and returns -1
+  // when it has not ended in time.
+  int Wait(std::chrono::milliseconds timeout);
+  bool Running();
+
+  std::string Stdout();
+  std::string Stderr();
+  // How long Wait took from the call, for time limits.
+  std::chrono::milliseconds LastWaitTime() const { return lastWait_; }
+
+ private:
+  void Pump();
+
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  int inFd_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string out_;
+  std::string err_;
+  bool ended_ = false;  // both pipes at end
+  std::optional<int> status_;
+  std::chrono::milliseconds lastWait_{0};
+};
+
+// Runs a child to its end (with a time limit) and returns what it printed.
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+RunResult RunToEnd(const ChildProcess::Options& options,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A directory under the system's temporary directory, removed with everything
+// in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace portflash::testing
