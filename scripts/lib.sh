@@ -1,7 +1,8 @@
 # Shared by the scripts: set-up and build. Source it; do not run it.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev libgmock-dev python3 coreutils procps)
+          libgtest-dev libgmock-dev python3 coreutils procps help2man dpkg-dev
+          clang libclang-rt-14-dev valgrind)
 
 ensure_packages() {
   local missing=()
