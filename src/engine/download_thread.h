@@ -1,9 +1,11 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "engine/result_code.h"
@@ -50,6 +52,8 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   // True once RunDownload has returned on the thread (waits at most `wait`).
   bool WaitForEnd(std::chrono::milliseconds wait);
   bool HasEnded() const;
+  // The outcome that RunDownload showed; none after a failed open or a cancel.
+  std::optional<ResultCode> GetOutcome() const;
 
   void RunDownload();
   ResultCode Synchronise(CommHandle handle, const SyncPlan& plan);
@@ -65,9 +69,12 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
 
  private:
   CUpdateApp& m_app;
+  // One per download: an abandoned thread may still be sending while a new one starts.
+  std::array<std::uint8_t, kChunkSize> m_abTransferBuffer{};
   mutable std::mutex m_endMutex;
   std::condition_variable m_endSignal;
   bool m_bEnded = false;
+  std::optional<ResultCode> m_outcome;  // guarded by m_endMutex
 };
 
 }  // namespace portflash

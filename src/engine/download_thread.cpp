@@ -1,0 +1,95 @@
+#include "engine/download_thread.h"
+
+#include <string>
+#include <system_error>
+
+#include "app/update_app.h"
+#include "engine/dialogs.h"
+#include "engine/result_messages.h"
+#include "res/string_table.h"
+
+namespace portflash {
+
+CDownloadThread::CDownloadThread(CUpdateApp& app) : m_app(app) {}
+
+CDownloadThread::~CDownloadThread() {
+  if (m_hPort != nullptr) CloseCommPort(m_hPort);
+}
+
+std::shared_ptr<CDownloadThread> CDownloadThread::Begin(CUpdateApp& app) {
+  auto thread = std::make_shared<CDownloadThread>(app);
+  try {
+    std::thread([self = thread]() mutable {
+      SetCommAbortFlag(&self->m_bAbort);
+      self->RunDownload();
+      SetCommAbortFlag(nullptr);
+      // Release the port before anyone waiting for the end is told about it,
+      // so that "Again?" right after a cancel finds the port free.
+      CloseCommPort(self->m_hPort);
+      self->m_hPort = nullptr;
+      {
+        std::lock_guard lock(self->m_endMutex);
+        self->m_bEnded = true;
+      }
+      self->m_endSignal.notify_all();
+      self.reset();
+    }).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return thread;
+}
+
+bool CDownloadThread::WaitForEnd(std::chrono::milliseconds wait) {
+  std::unique_lock lock(m_endMutex);
+  return m_endSignal.wait_for(lock, wait, [this] { return m_bEnded; });
+}
+
+bool CDownloadThread::HasEnded() const {
+  std::lock_guard lock(m_endMutex);
+  return m_bEnded;
+}
+
+std::optional<ResultCode> CDownloadThread::GetOutcome() const {
+  std::lock_guard lock(m_endMutex);
+  return m_outcome;
+}
+
+void CDownloadThread::RunDownload() {
+  const char* speed = m_app.GetSpeed();
+  const SyncPlan& plan =
+      StringsEqual(speed != nullptr ? speed : "", "19200") ? g_syncPlan19200 : g_syncPlan115200;
+  const char* portName = m_app.GetPortName() != nullptr ? m_app.GetPortName() : "";
+
+  OpenFailure why;
+  m_hPort = OpenCommPort(portName, &why);
+  if (m_hPort == nullptr) {
+    std::string text = LoadStringResource(IDS_OPEN_FAILED);
+    const std::string detail = DescribeOpenFailure(why, ResolvePortDevice(portName));
+    if (!detail.empty()) text += "\n" + detail;
+    m_app.GetDialogs().ShowMessage(text);
+    // The page keeps Finish disabled until the user cancels: the pointer stays set.
+    m_bAbort = 1;
+    return;
+  }
+
+  m_app.GetDialogs().ShowMessage(LoadStringResource(IDS_POWER_OFF));
+  ResultCode outcome = Synchronise(m_hPort, plan);
+  if (outcome == RESULT_SUCCESS) outcome = SendImage(m_app.GetLoaderPath(), 0);
+  if (outcome == RESULT_SUCCESS) outcome = ProbeForReply();
+  if (outcome == RESULT_SUCCESS) outcome = SendImage(m_app.GetAgentPath(), 22);
+  // A cancelled download says nothing; StopDownload clears the pointer.
+  if (IsAborted()) return;
+  {
+    std::lock_guard lock(m_endMutex);
+    m_outcome = outcome;
+  }
+  ShowResult(outcome);
+  m_app.ClearDownloadThread(this);
+}
+
+void CDownloadThread::ShowResult(ResultCode code) {
+  m_app.GetDialogs().ShowMessage(ResultText(m_app, code));
+}
+
+}  // namespace portflash
