@@ -96,6 +96,7 @@ bool FakeSerialPlatform::SetModemLines(int, unsigned on, unsigned off) {
 IoStatus FakeSerialPlatform::ReadByte(int, std::uint8_t* byte) {
   calls.push_back("read");
   ++readAttempts;
+  if (onRead) onRead(*this);
   if (!incoming_.empty() && incoming_.front().atMs <= clock_.nowMs) {
     *byte = incoming_.front().byte;
     incoming_.pop_front();

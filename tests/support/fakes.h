@@ -39,6 +39,8 @@ class FakeSerialPlatform : public SerialPlatform {
 
   // The unit's side.
   std::function<void(FakeSerialPlatform&, std::uint8_t)> onByte;
+  // Called at every ReadByte before it looks for a byte (may queue one).
+  std::function<void(FakeSerialPlatform&)> onRead;
   // Queue a byte that becomes readable afterMs from now.
   void Reply(std::uint8_t byte, std::int64_t afterMs = 0);
   void ReplyAt(std::uint8_t byte, std::int64_t atMs);

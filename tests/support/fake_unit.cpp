@@ -1,0 +1,136 @@
+#include "support/fake_unit.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace portflash::testing {
+namespace {
+constexpr std::uint8_t kSyncReply = 0x5A;
+constexpr std::uint8_t kEndByte = 0xFF;
+}  // namespace
+
+FakeUnit::FakeUnit(FakeWorld& world, std::size_t loaderBytes, std::size_t agentBytes)
+    : world_(world), loaderBytes_(loaderBytes), agentBytes_(agentBytes) {
+  world_.serial.onByte = [this](FakeSerialPlatform&, std::uint8_t byte) { OnByte(byte); };
+}
+
+FakeUnit::~FakeUnit() {
+  world_.serial.onByte = nullptr;
+}
+
+std::uint32_t FakeUnit::LineRate() const {
+  const LineConfig* config = world_.serial.Config();
+  return config != nullptr ? config->baudRate : 0;
+}
+
+void FakeUnit::OnByte(std::uint8_t byte) {
+  if (phase == Phase::Sync) {
+    OnSyncByte(byte);
+  } else if (phase != Phase::Done) {
+    OnImageByte(byte);
+  }
+}
+
+void FakeUnit::OnSyncByte(std::uint8_t byte) {
+  if (dialogue.empty() || byte != dialogue[step_]) return;  // not understood: silence
+  if (step_ == 0) {
+    ++firstByteSends;
+    if (answerFirstOnSend == 0 || firstByteSends < answerFirstOnSend) return;
+  }
+  if (stage >= answeringStages) return;
+  world_.serial.Reply(kSyncReply, syncReplyDelayMs);
+  if (++step_ < dialogue.size()) return;
+  stageRates.push_back(LineRate());
+  step_ = 0;
+  firstByteSends = 0;
+  if (++stage == 2) phase = Phase::Loader;
+}
+
+void FakeUnit::OnImageByte(std::uint8_t byte) {
+  const bool isLoader = phase == Phase::Loader;
+  std::vector<std::uint8_t>& image = isLoader ? loader : agent;
+  const std::size_t expected = isLoader ? loaderBytes_ : agentBytes_;
+  if (image.empty()) (isLoader ? loaderRate : agentRate) = LineRate();
+  if (image.size() < expected) {
+    image.push_back(byte);
+    ++imageBytes_;
+    lineDebtMs_ += msPerByte;
+    if (lineDebtMs_ >= 1.0) {
+      auto whole = static_cast<std::int64_t>(lineDebtMs_);
+      world_.clock.Advance(whole);
+      lineDebtMs_ -= static_cast<double>(whole);
+    }
+    const auto& interrupt = isLoader ? loaderInterrupt : agentInterrupt;
+    if (interrupt && image.size() == interrupt->first) world_.serial.Reply(interrupt->second);
+    if (hangUpAfterImageBytes && imageBytes_ == *hangUpAfterImageBytes) world_.serial.HangUp();
+    return;
+  }
+  if (byte != kEndByte) return;
+  if (isLoader) {
+    loaderEnded = true;
+    if (loaderResult) world_.serial.Reply(*loaderResult, loaderResultDelayMs);
+    if (probeByte) world_.serial.Reply(*probeByte, loaderResultDelayMs);
+    phase = Phase::Agent;
+  } else {
+    agentEnded = true;
+    if (agentResult) world_.serial.Reply(*agentResult, agentResultDelayMs);
+    phase = Phase::Done;
+  }
+}
+
+void ThreadGate::Hold(const std::function<bool()>& released, std::chrono::milliseconds limit) {
+  arrived_ = true;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!released() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool ThreadGate::WaitArrived(std::chrono::milliseconds limit) const {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!arrived_.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+EngineRig::EngineRig() {
+  app.SetProgressView(&progress);
+  app.SetPortName("COM1");
+  app.SetSpeed("115200");
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "portflash-engine-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir = pattern;
+}
+
+EngineRig::~EngineRig() {
+  app.SetProgressView(nullptr);
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+std::string EngineRig::WriteFile(const std::string& name,
+                                 const std::vector<std::uint8_t>& bytes) const {
+  std::string path = Path(name);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::string EngineRig::WriteFile(const std::string& name, const std::string& text) const {
+  return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
+  return bytes;
+}
+
+}  // namespace portflash::testing

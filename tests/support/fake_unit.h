@@ -1,0 +1,115 @@
+#pragma once
+// A unit's boot monitor on the far side of a FakeSerialPlatform: answers the
+// two-stage handshake, takes the loader and the agent, answers each with a
+// result code. Each knob makes it misbehave in one way.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/update_app.h"
+#include "support/fakes.h"
+
+namespace portflash::testing {
+
+class FakeUnit {
+ public:
+  enum class Phase { Sync, Loader, Agent, Done };
+
+  // Installs itself as world.serial.onByte. loaderBytes is what the PC is meant
+  // to send of the loader (its size less the skip), agentBytes the agent's size.
+  FakeUnit(FakeWorld& world, std::size_t loaderBytes, std::size_t agentBytes);
+  ~FakeUnit();  // unplugs itself
+  FakeUnit(const FakeUnit&) = delete;
+  FakeUnit& operator=(const FakeUnit&) = delete;
+
+  // Handshake: the dialogue that it expects in each stage (first byte, then the
+  // later steps), and the send of the first byte from which it answers (0: never).
+  std::vector<std::uint8_t> dialogue{0x01, 0x05, 0x0F, 0x00};
+  int answerFirstOnSend = 1;
+  int answeringStages = 2;  // stages that it answers; 1: silent at the plan's rate
+  std::int64_t syncReplyDelayMs = 0;
+
+  // Images: line time per byte, a byte sent unasked after so many image bytes,
+  // the result codes (nullopt: silent) and their delays after the end byte.
+  double msPerByte = 0.0;
+  std::optional<std::pair<std::size_t, std::uint8_t>> loaderInterrupt;
+  std::optional<std::pair<std::size_t, std::uint8_t>> agentInterrupt;
+  std::optional<std::uint8_t> loaderResult = 0x00;
+  std::int64_t loaderResultDelayMs = 0;
+  std::optional<std::uint8_t> probeByte;  // sent unasked right after the loader's result
+  std::optional<std::uint8_t> agentResult = 0x16;
+  std::int64_t agentResultDelayMs = 0;
+  std::optional<std::size_t> hangUpAfterImageBytes;  // loader and agent bytes together
+
+  // What it saw.
+  Phase phase = Phase::Sync;
+  int stage = 0;                          // handshake stage in progress (0, 1)
+  int firstByteSends = 0;                 // sends of the first byte in the current stage
+  std::vector<std::uint32_t> stageRates;  // line rate when each stage passed
+  std::vector<std::uint8_t> loader;       // loader bytes received
+  std::vector<std::uint8_t> agent;        // agent bytes received
+  std::uint32_t loaderRate = 0;           // line rate when the loader began
+  std::uint32_t agentRate = 0;
+  bool loaderEnded = false;  // end byte after the loader seen
+  bool agentEnded = false;
+
+ private:
+  void OnByte(std::uint8_t byte);
+  void OnSyncByte(std::uint8_t byte);
+  void OnImageByte(std::uint8_t byte);
+  std::uint32_t LineRate() const;
+
+  FakeWorld& world_;
+  std::size_t loaderBytes_;
+  std::size_t agentBytes_;
+  std::size_t step_ = 0;
+  std::size_t imageBytes_ = 0;
+  double lineDebtMs_ = 0.0;
+};
+
+// Holds the download thread at a chosen point (inside a fake's hook) until the
+// test thread has done what it wanted, in real time.
+class ThreadGate {
+ public:
+  // Download thread: tell the test that it has arrived, then wait until
+  // released() holds or the limit has passed.
+  void Hold(const std::function<bool()>& released,
+            std::chrono::milliseconds limit = std::chrono::seconds(5));
+  // Test thread: wait until the download thread has arrived.
+  bool WaitArrived(std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+  bool Arrived() const { return arrived_.load(); }
+
+ private:
+  std::atomic<bool> arrived_{false};
+};
+
+// Everything a download needs, on fakes: the application with recorded message
+// boxes and progress, port "COM1" at 115200, and a scratch directory for images.
+struct EngineRig {
+  EngineRig();
+  ~EngineRig();
+  EngineRig(const EngineRig&) = delete;
+  EngineRig& operator=(const EngineRig&) = delete;
+
+  // Writes a file into the scratch directory and returns its path.
+  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+  std::string WriteFile(const std::string& name, const std::string& text) const;
+  std::string Path(const std::string& name) const { return dir + "/" + name; }
+
+  FakeWorld world;
+  MapProfile profile;
+  RecordingDialogs dialogs;
+  RecordingProgress progress;
+  CUpdateApp app{profile, dialogs};
+  std::string dir;
+};
+
+// An image body of n bytes that never holds the end byte 0xFF, so that a
+// unit can tell the end byte from the data.
+std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed = 0);
+
+}  // namespace portflash::testing
