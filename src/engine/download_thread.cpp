@@ -55,6 +55,11 @@ std::optional<ResultCode> CDownloadThread::GetOutcome() const {
   return m_outcome;
 }
 
+TransferRecord CDownloadThread::GetTransferRecord() const {
+  std::lock_guard lock(m_recordMutex);
+  return m_record;
+}
+
 void CDownloadThread::RunDownload() {
   const char* speed = m_app.GetSpeed();
   const SyncPlan& plan =

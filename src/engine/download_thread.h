@@ -35,6 +35,18 @@ inline constexpr std::uint32_t kResultTimeoutMs = 180000;
 inline constexpr int kProbeReads = 5;
 inline constexpr double kDelayWarningSeconds = 2.5;
 
+// What went over the line of one image, for reports after the download.
+struct ImageTransfer {
+  bool started = false;           // streaming began (the file was usable)
+  std::uint64_t bytesSent = 0;    // image bytes the driver took; the end byte is not counted
+  std::int64_t milliseconds = 0;  // from the first chunk until the last was written
+};
+
+struct TransferRecord {
+  ImageTransfer loader;
+  ImageTransfer agent;
+};
+
 // One download, run on a thread of its own (or called step by step in tests).
 class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
  public:
@@ -54,6 +66,8 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   bool HasEnded() const;
   // The outcome that RunDownload showed; none after a failed open or a cancel.
   std::optional<ResultCode> GetOutcome() const;
+  // A copy of the transfer figures so far; safe from any thread.
+  TransferRecord GetTransferRecord() const;
 
   void RunDownload();
   ResultCode Synchronise(CommHandle handle, const SyncPlan& plan);
@@ -75,6 +89,8 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   std::condition_variable m_endSignal;
   bool m_bEnded = false;
   std::optional<ResultCode> m_outcome;  // guarded by m_endMutex
+  mutable std::mutex m_recordMutex;
+  TransferRecord m_record;  // guarded by m_recordMutex
 };
 
 }  // namespace portflash

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 #include "app/update_app.h"
 #include "engine/clock.h"
@@ -56,6 +58,12 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
   }
 
   const std::int64_t start = clock.Seconds();
+  ImageTransfer& record = isLoader ? m_record.loader : m_record.agent;
+  {
+    std::lock_guard lock(m_recordMutex);
+    record = ImageTransfer{true, 0, 0};
+  }
+  std::optional<std::int64_t> startMs;  // the first chunk's clock reading
   std::int64_t lastSecond = 0;
   std::uint64_t remaining = total;
   bool readFailed = false;
@@ -63,6 +71,7 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
     if (IsAborted()) break;
     const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize));
     const std::int64_t readStart = clock.Milliseconds();
+    if (!startMs) startMs = readStart;
     const std::size_t n = std::fread(m_abTransferBuffer.data(), 1, chunk, file);
     const std::int64_t readEnd = clock.Milliseconds();
     if (n == 0) {
@@ -87,10 +96,19 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
       previousPercent = percent;
     }
     result = WriteCommBlock(m_abTransferBuffer.data(), n);
+    if (result != RESULT_WRITE_FAILED) {
+      std::lock_guard lock(m_recordMutex);
+      record.bytesSent += n;
+    }
     // Anything but silence is the unit answering early, or the line failing.
     if (result != RESULT_NO_DATA) break;
   }
   std::fclose(file);
+  {
+    const std::int64_t endMs = clock.Milliseconds();
+    std::lock_guard lock(m_recordMutex);
+    record.milliseconds = std::max<std::int64_t>(endMs - startMs.value_or(endMs), 0);
+  }
 
   if (IsAborted()) return RESULT_SUCCESS;
   WriteCommByte(kEndByte);
