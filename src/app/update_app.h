@@ -18,6 +18,7 @@ class CDownloadThread;
 class Dialogs;
 class Profile;
 struct ResultMessage;
+struct SyncPlan;
 
 // The application object: transfer settings, the image set, the progress
 // operations and the running download. One is current at a time (Current()).
@@ -89,6 +90,10 @@ class CUpdateApp {
   // Clears m_pDownloadThread if it still names this thread.
   void ClearDownloadThread(const CDownloadThread* thread);
   void SetStopWait(std::chrono::milliseconds wait) { m_stopWait = wait; }
+  // Tests over real lines only: a handshake plan with shorter time-outs that every
+  // download uses instead of the built-in plan its speed selects (null: built-in).
+  void SetSyncPlanOverride(const SyncPlan* plan) { m_pSyncPlanOverride = plan; }
+  const SyncPlan* GetSyncPlanOverride() const { return m_pSyncPlanOverride; }
 
  private:
   Profile& m_profile;
@@ -96,6 +101,7 @@ class CUpdateApp {
   std::atomic<ProgressView*> m_progress{nullptr};
   std::function<void()> m_eventPump;
   std::chrono::milliseconds m_stopWait{10000};
+  const SyncPlan* m_pSyncPlanOverride = nullptr;
 
   mutable std::mutex m_threadMutex;
   std::shared_ptr<CDownloadThread> m_pDownloadThread;

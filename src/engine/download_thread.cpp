@@ -62,8 +62,10 @@ TransferRecord CDownloadThread::GetTransferRecord() const {
 
 void CDownloadThread::RunDownload() {
   const char* speed = m_app.GetSpeed();
-  const SyncPlan& plan =
+  const SyncPlan& chosen =
       StringsEqual(speed != nullptr ? speed : "", "19200") ? g_syncPlan19200 : g_syncPlan115200;
+  const SyncPlan& plan =
+      m_app.GetSyncPlanOverride() != nullptr ? *m_app.GetSyncPlanOverride() : chosen;
   const char* portName = m_app.GetPortName() != nullptr ? m_app.GetPortName() : "";
 
   OpenFailure why;
