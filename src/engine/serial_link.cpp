@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "app/profile.h"
@@ -128,11 +131,34 @@ std::string ReadSmallFile(const std::string& path) {
   return line;
 }
 
+// The process other than us that holds the device's flock, from /proc/locks.
+std::string LockHolderPid(const std::string& devicePath, const std::string& self) {
+  struct stat info {};
+  if (::stat(devicePath.c_str(), &info) != 0) return "";
+  char where[64];
+  std::snprintf(where, sizeof where, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string id, type, mode, access, pid, file;
+    fields >> id >> type >> mode >> access >> pid >> file;
+    if (type == "FLOCK" && file == where && pid != self) return pid;  // waiters read "->"
+  }
+  return "";
+}
+
 // A process other than us with the device open: "comm, process pid", or "".
+// The lock's holder first: others (a simulator's own end, say) may have it open too.
 std::string FindHolder(const std::string& devicePath) {
+  const std::string self = std::to_string(::getpid());
+  if (std::string pid = LockHolderPid(devicePath, self); !pid.empty()) {
+    std::string name = ReadSmallFile("/proc/" + pid + "/comm");
+    if (!name.empty()) return name + ", process " + pid;
+  }
   char resolved[PATH_MAX];
   std::string target = ::realpath(devicePath.c_str(), resolved) != nullptr ? resolved : devicePath;
-  const std::string self = std::to_string(::getpid());
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return "";
   std::string found;
