@@ -68,6 +68,8 @@ bool CDownloadThread::RunSyncStep(const SyncStep& step) {
   if (reads == 0) return false;
   WriteCommByte(step.sendByte);
   while (--reads != 0) {
+    // A cancel is answered within one read here too, not after the step's 19.
+    if (IsAborted()) return false;
     if (ReadCommByte() == step.expectedReply) return true;
     std::fputc('.', stdout);
     std::fflush(stdout);
