@@ -277,7 +277,9 @@ class DownloadPageTest : public QObject {
   void failedOpenThenCancel() {
     m_world->serial.failOpen = true;
     CDownloadPage& page = EnterDownloadPage();
-    QTRY_VERIFY(StartsWithOpenFailed());
+    QTRY_COMPARE(OpenFailures(), 1);
+    // The thread has gone; the fake may be read now.
+    QTRY_VERIFY(m_h->Context().downloads.AllEnded());
     QCOMPARE(m_h->Count(LoadStringResource(IDS_POWER_OFF)), 0);
     QVERIFY(m_h->App().IsDownloadSet());
     page.OnTimer();
@@ -318,7 +320,8 @@ class DownloadPageTest : public QObject {
   void againStartsAnotherDownload() {
     m_world->serial.failOpen = true;
     CDownloadPage& page = EnterDownloadPage();
-    QTRY_VERIFY(StartsWithOpenFailed());
+    QTRY_COMPARE(OpenFailures(), 1);
+    QTRY_VERIFY(m_h->Context().downloads.AllEnded());
     QVERIFY(!page.OnWizardFinish());  // a download is set: nothing happens
     QCOMPARE(m_world->serial.calls.size(), std::size_t(1));
     m_h->AnswerYesNo(true);
@@ -330,7 +333,9 @@ class DownloadPageTest : public QObject {
     QCOMPARE(m_h->CurrentId(), int(CBaseWizard::kDownloadPage));
     QVERIFY(m_h->App().IsDownloadSet());
     QVERIFY(!m_h->Button(QWizard::FinishButton)->isEnabled());
-    QTRY_COMPARE(m_world->serial.calls.size(), std::size_t(2));
+    QTRY_COMPARE(OpenFailures(), 2);
+    QTRY_VERIFY(m_h->Context().downloads.AllEnded());
+    QCOMPARE(m_world->serial.calls.size(), std::size_t(2));
   }
 
  private:
@@ -344,11 +349,13 @@ class DownloadPageTest : public QObject {
     return m_h->Download();
   }
 
-  bool StartsWithOpenFailed() const {
+  // Message 121 (with its reason) as asked for by the download thread.
+  int OpenFailures() const {
+    int count = 0;
     for (const std::string& text : m_h->Texts()) {
-      if (text.rfind(LoadStringResource(IDS_OPEN_FAILED), 0) == 0) return true;
+      count += text.rfind(LoadStringResource(IDS_OPEN_FAILED), 0) == 0 ? 1 : 0;
     }
-    return false;
+    return count;
   }
 
   std::unique_ptr<MapProfile> m_profile;

@@ -2,6 +2,8 @@
 // documentation. The download page is shown mid-way through a download.
 //
 //   portflash-screenshots OUTDIR [SUFFIX [FONT_POINTS]]
+//   portflash-screenshots --icons DIR     the application icon as PNG files,
+//                                         DIR/<size>x<size>/apps/portflash.png
 //
 // Run offscreen (QT_QPA_PLATFORM=offscreen); QT_SCALE_FACTOR=2 gives the 200 % set.
 #include <pty.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "engine/result_code.h"
 #include "gui/artwork.h"
@@ -63,6 +66,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication application(argc, argv);
+  if (std::string(argv[1]) == "--icons") {
+    if (argc < 3) return 2;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const QString dir =
+          QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
+      if (!QDir().mkpath(dir) || !PaintIcon(size).save(dir + QStringLiteral("/portflash.png"))) {
+        std::fprintf(stderr, "cannot write the icons to %s\n", qPrintable(dir));
+        return 1;
+      }
+    }
+    return 0;
+  }
   QApplication::setWindowIcon(ApplicationIcon());
   const QString out = QString::fromLocal8Bit(argv[1]);
   const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
