@@ -3,17 +3,14 @@
 #include <dirent.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "app/profile.h"
@@ -131,38 +128,28 @@ std::string ReadSmallFile(const std::string& path) {
   return line;
 }
 
-// The process other than us that holds the device's flock, from /proc/locks.
-std::string LockHolderPid(const std::string& devicePath, const std::string& self) {
-  struct stat info {};
-  if (::stat(devicePath.c_str(), &info) != 0) return "";
-  char where[64];
-  std::snprintf(where, sizeof where, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
-                static_cast<unsigned long long>(info.st_ino));
-  std::ifstream locks("/proc/locks");
+// True when the descriptor's open file holds a lock (a "lock:" line in its fdinfo).
+bool HoldsLock(const std::string& pid, const char* fd) {
+  std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
   std::string line;
-  while (std::getline(locks, line)) {
-    std::istringstream fields(line);
-    std::string id, type, mode, access, pid, file;
-    fields >> id >> type >> mode >> access >> pid >> file;
-    if (type == "FLOCK" && file == where && pid != self) return pid;  // waiters read "->"
+  while (std::getline(info, line)) {
+    if (line.starts_with("lock:")) return true;
   }
-  return "";
+  return false;
 }
 
 // A process other than us with the device open: "comm, process pid", or "".
-// The lock's holder first: others (a simulator's own end, say) may have it open too.
+// The one whose descriptor holds the lock wins over others that merely have the
+// device open too (a simulator's own end, say).
 std::string FindHolder(const std::string& devicePath) {
   const std::string self = std::to_string(::getpid());
-  if (std::string pid = LockHolderPid(devicePath, self); !pid.empty()) {
-    std::string name = ReadSmallFile("/proc/" + pid + "/comm");
-    if (!name.empty()) return name + ", process " + pid;
-  }
   char resolved[PATH_MAX];
   std::string target = ::realpath(devicePath.c_str(), resolved) != nullptr ? resolved : devicePath;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return "";
-  std::string found;
-  while (found.empty()) {
+  std::string anyHolder;
+  std::string lockHolder;
+  while (lockHolder.empty()) {
     dirent* entry = ::readdir(proc);
     if (entry == nullptr) break;
     std::string pid = entry->d_name;
@@ -175,16 +162,19 @@ std::string FindHolder(const std::string& devicePath) {
       std::string link = fdDir + "/" + fdEntry->d_name;
       char buffer[PATH_MAX];
       ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-      if (n <= 0) continue;
-      if (target == std::string(buffer, static_cast<std::size_t>(n))) {
-        found = ReadSmallFile("/proc/" + pid + "/comm") + ", process " + pid;
+      if (n <= 0 || target != std::string(buffer, static_cast<std::size_t>(n))) continue;
+      if (anyHolder.empty()) anyHolder = pid;
+      if (HoldsLock(pid, fdEntry->d_name)) {
+        lockHolder = pid;
         break;
       }
     }
     ::closedir(fds);
   }
   ::closedir(proc);
-  return found;
+  const std::string& pid = lockHolder.empty() ? anyHolder : lockHolder;
+  if (pid.empty()) return "";
+  return ReadSmallFile("/proc/" + pid + "/comm") + ", process " + pid;
 }
 
 std::string GroupOf(const std::string& devicePath) {
