@@ -66,6 +66,14 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       options.yes = true;
       continue;
     }
+    if (arg == "--list-ports") {
+      options.listPorts = true;
+      continue;
+    }
+    if (arg == "--json") {
+      options.json = true;
+      continue;
+    }
     std::string name = arg;
     std::optional<std::string> value;
     if (std::size_t eq = arg.find('='); eq != std::string::npos && arg.starts_with("--")) {
@@ -81,6 +89,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!ApplyValue(options, name, *value, error)) return {std::nullopt, error};
   }
   if (options.help) return {options, ""};
+  if (options.listPorts) {
+    if (!positional.empty()) return {std::nullopt, "--list-ports takes no agent image"};
+    return {options, ""};
+  }
   if (positional.empty()) return {std::nullopt, "no agent image given"};
   if (positional.size() > 1) {
     return {std::nullopt, "one agent image only (also got '" + positional[1] + "')"};
@@ -92,7 +104,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageLine(const std::string& program) {
   return "usage: " + program +
          " [--port NAME] [--speed 115200|19200] [--cable all|txrx] [--loader FILE] [--yes] "
-         "AGENT.BIN\n";
+         "[--json] AGENT.BIN\n"
+         "       " +
+         program + " --list-ports\n";
 }
 
 std::string HelpText(const std::string& program) {
@@ -113,6 +127,12 @@ std::string HelpText(const std::string& program) {
          "  --loader FILE   use this boot loader instead of the one the profile names;\n"
          "                  its header, product list and .err file are read as usual.\n"
          "  --yes           do not wait for Enter after the power-off request.\n"
+         "  --json          print one JSON object on stdout at the end (see below);\n"
+         "                  the messages then go to stderr.\n"
+         "  --list-ports    list the ports, one a line, the name to give --port first:\n"
+         "                  COM1 to COM4 with the device each opens, then the serial\n"
+         "                  devices that are present, USB adapters first, each with its\n"
+         "                  description (\"/dev/ttyUSB0 - FT232R USB UART\").\n"
          "  --help          show this text.\n"
          "\n"
          "The loader: the agent file's name begins with a three-letter family prefix\n"
@@ -126,6 +146,20 @@ std::string HelpText(const std::string& program) {
          "When asked, power the unit off, press Enter, then power it on: the transfer\n"
          "starts once the unit's boot monitor answers. Ctrl-C cancels at any time and\n"
          "puts the port's settings back.\n"
+         "\n"
+         "When a port cannot be opened, the line under \"Unable to open the COM port\"\n"
+         "says why: the device does not exist; it is in use by another program (named\n"
+         "where the system can tell); or permission is denied, with the group that owns\n"
+         "the device and the command that adds you to it.\n"
+         "\n"
+         "With --json the object holds: outcome (the 16-bit result value; null when\n"
+         "nothing was sent), outcome_name (RESULT_SUCCESS, RESULT_SYNC_FAILED, ...;\n"
+         "UNIT_CODE for a byte the unit sent, that byte in unit_code; RESULT_OPEN_FAILED\n"
+         "when the port did not open; REFUSED when the image set was refused; CANCELLED),\n"
+         "outcome_text (the last message shown), port, device, speed, cable, loader,\n"
+         "loader_skip, agent, loader_bytes_sent, agent_bytes_sent, loader_seconds and\n"
+         "agent_seconds (streaming time; null for an image not sent), products (array),\n"
+         "cancelled (true or false) and exit_status.\n"
          "\n"
          "Exit status:\n"
          "  0    the unit reported success\n"

@@ -17,6 +17,8 @@ struct CliOptions {
   std::optional<std::string> loader;
   bool yes = false;
   bool help = false;
+  bool listPorts = false;
+  bool json = false;  // one JSON object on stdout at the end; messages go to stderr
   std::string agent;
 };
 

@@ -13,10 +13,13 @@
 #include "app/update_app.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt.h"
+#include "cli/json_report.h"
 #include "cli/terminal.h"
 #include "engine/download_thread.h"
+#include "engine/result_messages.h"
 #include "engine/serial_link.h"
 #include "image/image_files.h"
+#include "qt/port_list.h"
 #include "qt/qsettings_profile.h"
 #include "res/string_table.h"
 
@@ -63,7 +66,7 @@ void PrintImageSet(const CUpdateApp& app, TerminalOutput& out) {
 
 // Waits for the download thread; on an interrupt stops it as the wizard's Cancel does.
 int WaitForDownload(CUpdateApp& app, const std::shared_ptr<CDownloadThread>& thread,
-                    TerminalOutput& out, TerminalProgress& progress) {
+                    TerminalOutput& out, TerminalProgress& progress, RunReport& report) {
   using std::chrono::milliseconds;
   bool interrupted = false;
   while (!thread->WaitForEnd(milliseconds(50))) {
@@ -84,24 +87,43 @@ int WaitForDownload(CUpdateApp& app, const std::shared_ptr<CDownloadThread>& thr
     }
   }
   progress.Finish();
+  report.transfer = thread->GetTransferRecord();
   std::optional<ResultCode> outcome = thread->GetOutcome();
   if (!outcome) {
     // Also an interrupt at the power-off request, which ends the thread by itself.
     if (interrupted || Interrupt::Requested()) {
-      out.Message("Download cancelled");
+      report.end = RunReport::End::Cancelled;
+      report.outcomeText = "Download cancelled";
+      out.Message(report.outcomeText);
       return kExitCancelled;
     }
-    return kExitFailure;  // the port did not open; the thread has said so
+    report.end = RunReport::End::OpenFailed;  // the thread has said so
+    return kExitFailure;
   }
+  report.end = RunReport::End::Finished;
+  report.outcome = outcome;
+  report.outcomeText = ResultText(app, *outcome);
   return *outcome == RESULT_SUCCESS ? kExitSuccess : kExitFailure;
 }
 
-int Run(const CliOptions& options) {
+// What the image set resolved to so far, for the report.
+void NoteImageSet(const CUpdateApp& app, RunReport& report) {
+  if (app.GetLoaderPath() != nullptr) report.loader = app.GetLoaderPath();
+  report.loaderSkip = app.GetLoaderSkip();
+  report.products = SplitProductList(app.GetProductList());
+}
+
+int Run(const CliOptions& options, RunReport& report) {
+  report.port = options.port;
+  report.speed = options.speed;
+  report.cable = CableName(options.allSignals);
+  report.agent = options.agent;
   if (!Interrupt::Install()) {
     std::perror("portflash-cli: signal handlers");
     return kExitFailure;
   }
   TerminalOutput out(isatty(STDERR_FILENO) != 0, TerminalWidth());
+  if (options.json) out.MessagesToStderr();
   QSettingsProfile profile;
   CUpdateApp* current = nullptr;
   TerminalDialogs dialogs(out, options.yes, Interrupt::Descriptor(), [&current] {
@@ -113,17 +135,27 @@ int Run(const CliOptions& options) {
   CUpdateApp app(profile, dialogs);
   current = &app;
   app.InitAppDir();
+  report.device = ResolvePortDevice(options.port);
+  // A refusal's report holds the message that said why.
+  auto refused = [&] {
+    NoteImageSet(app, report);
+    report.outcomeText = dialogs.LastMessage();
+    return kExitFailure;
+  };
 
-  if (!CheckAgentFile(options.agent, dialogs)) return kExitFailure;
+  if (!CheckAgentFile(options.agent, dialogs)) return refused();
   if (options.loader) app.SetLoaderOverride(options.loader->c_str());
-  if (!app.SetAgentPath(options.agent.c_str())) return kExitFailure;
+  if (!app.SetAgentPath(options.agent.c_str())) return refused();
+  NoteImageSet(app, report);
 
   app.SetPortName(options.port.c_str());
   app.SetSpeed(options.speed.c_str());
   app.SetAllSignals(options.allSignals ? 1 : 0);
   PrintImageSet(app, out);
   if (Interrupt::Requested()) {
-    out.Message("Download cancelled");
+    report.end = RunReport::End::Cancelled;
+    report.outcomeText = "Download cancelled";
+    out.Message(report.outcomeText);
     return kExitCancelled;
   }
 
@@ -135,13 +167,31 @@ int Run(const CliOptions& options) {
   std::shared_ptr<CDownloadThread> thread = app.GetDownloadThread();
   Interrupt::UnblockInThisThread();
   if (!started || !thread) {
-    out.Note("portflash-cli: the download could not be started");
+    report.outcomeText = "the download could not be started";
+    out.Note("portflash-cli: " + report.outcomeText);
     app.SetProgressView(nullptr);
     return kExitFailure;
   }
-  int status = WaitForDownload(app, thread, out, progress);
+  int status = WaitForDownload(app, thread, out, progress, report);
   app.SetProgressView(nullptr);
+  if (report.end == RunReport::End::OpenFailed) report.outcomeText = dialogs.LastMessage();
   return status;
+}
+
+// The port list of the wizard's COM page, one port a line, the name to give --port first.
+int ListPorts() {
+  QSettingsProfile profile;
+  TerminalOutput out(false);
+  TerminalDialogs dialogs(out, true, -1, nullptr);
+  CUpdateApp app(profile, dialogs);  // the profile's "Ports" entries name COM1 to COM4
+  std::string text;
+  for (const PortChoice& choice : AvailablePortChoices()) {
+    text += choice.name;
+    if (!choice.note.empty()) text += " - " + choice.note;
+    text += "\n";
+  }
+  std::fputs(text.c_str(), stdout);
+  return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -161,5 +211,13 @@ int main(int argc, char** argv) {
     std::fputs(HelpText(program).c_str(), stdout);
     return kExitSuccess;
   }
-  return Run(*parsed.options);
+  const CliOptions& options = *parsed.options;
+  if (options.listPorts) return ListPorts();
+  RunReport report;
+  report.exitStatus = Run(options, report);
+  if (options.json) {
+    std::printf("%s\n", FormatJson(report).c_str());
+    std::fflush(stdout);
+  }
+  return report.exitStatus;
 }

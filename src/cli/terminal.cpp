@@ -37,7 +37,7 @@ TerminalOutput::TerminalOutput(bool redraw, int width) : m_redraw(redraw), m_wid
 void TerminalOutput::Message(const std::string& text) {
   std::lock_guard lock(m_mutex);
   EndLineLocked();
-  WriteAll(stdout, text.ends_with('\n') ? text : text + "\n");
+  WriteAll(m_messages, text.ends_with('\n') ? text : text + "\n");
 }
 
 void TerminalOutput::Note(const std::string& text) {
@@ -73,11 +73,20 @@ TerminalDialogs::TerminalDialogs(TerminalOutput& out, bool noWait, int interrupt
       m_onInterrupt(std::move(onInterrupt)) {}
 
 void TerminalDialogs::ShowMessage(const std::string& text) {
+  {
+    std::lock_guard lock(m_lastMutex);
+    m_last = text;
+  }
   m_out.Message(text);
   if (text != LoadStringResource(IDS_POWER_OFF) || m_noWait) return;
   m_out.Note("Press Enter when the unit is off, then power it on (Ctrl-C cancels).");
   std::string line;
   ReadLine(&line);
+}
+
+std::string TerminalDialogs::LastMessage() const {
+  std::lock_guard lock(m_lastMutex);
+  return m_last;
 }
 
 bool TerminalDialogs::AskYesNo(const std::string& text) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,6 +18,8 @@ class TerminalOutput {
   explicit TerminalOutput(bool redraw, int width = 80);
   bool Redraws() const { return m_redraw; }
   int Width() const { return m_width; }
+  // Messages to stderr too, leaving stdout to a machine-readable report.
+  void MessagesToStderr() { m_messages = stderr; }
 
   void Message(const std::string& text);  // stdout, with a line end if it has none
   void Note(const std::string& text);     // stderr, one line
@@ -31,6 +34,7 @@ class TerminalOutput {
   std::mutex m_mutex;
   bool m_redraw;
   int m_width;
+  std::FILE* m_messages = stdout;
   bool m_lineOpen = false;
 };
 
@@ -43,12 +47,16 @@ class TerminalDialogs : public Dialogs {
                   std::function<void()> onInterrupt);
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  // The text of the last message box, for the report of a refusal.
+  std::string LastMessage() const;
 
  private:
   // The line read, or nothing at end of input or an interrupt.
   bool ReadLine(std::string* line);
 
   TerminalOutput& m_out;
+  mutable std::mutex m_lastMutex;
+  std::string m_last;  // guarded by m_lastMutex: the download thread shows messages too
   bool m_noWait;
   int m_interruptFd;
   std::function<void()> m_onInterrupt;
