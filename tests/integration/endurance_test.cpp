@@ -1,0 +1,102 @@
+// Download after download in one process, each started the moment the previous one
+// lets the wizard offer "Again?": every one must succeed, and the process must hold
+// the same descriptors, threads and memory after the last as after the tenth.
+// 100 downloads in CI (each takes about 1.5 s, most of it the five-read listen after
+// the loader); PORTFLASH_FULL=1 runs 500.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "line_harness.h"
+#include "support/child_process.h"
+#include "support/sim_process.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Their shadow memory and quarantine grow with every allocation made.
+constexpr bool kMemoryIsMeaningful = false;
+#else
+constexpr bool kMemoryIsMeaningful = true;
+#endif
+
+namespace portflash::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPowerOff = "Please Power OFF your unit and Click OK to continue.";
+const std::string kSuccess = "Update completed successfully";
+
+// Allocator pages that a long run may still touch for the first time.
+constexpr long kResidentSlackKiB = 512;
+
+struct Holdings {
+  std::set<std::string> descriptors;
+  std::size_t threads = 0;
+  long residentKiB = 0;
+};
+
+TEST(EnduranceTest, DownloadAfterDownloadSucceedsAndLeavesNothingBehind) {
+  const int count = FullRun() ? 500 : 100;
+  constexpr std::uint32_t kSkip = 16;
+  TempDir dir;
+  ASSERT_TRUE(WriteImage(dir / "kvr.ldr", 1200, 1));
+  ASSERT_TRUE(WriteImage(dir / "kvr0001.bin", 2500, 2));
+  ASSERT_TRUE(WriteFile(dir / "loader.expected", ReadFile(dir / "kvr.ldr").substr(kSkip)));
+  SimProcess sim(PORTFLASH_SIM, {"--quiet", "--expect-loader", dir / "loader.expected",
+                                 "--expect-agent", dir / "kvr0001.bin"});
+  ASSERT_TRUE(sim.Ready()) << sim.Log();
+  const PortState portBefore = ReadPortState(sim.Device());
+  ASSERT_TRUE(portBefore.read);
+  const std::size_t threadsBefore = Threads().size();
+
+  // One application for the whole run, as the wizard keeps one.
+  LineDownload download({.device = sim.Device(),
+                         .loader = dir / "kvr.ldr",
+                         .loaderSkip = kSkip,
+                         .agent = dir / "kvr0001.bin"});
+  const auto holdings = [&] {
+    // The thread of the last download has told that it ended; let it leave.
+    EXPECT_TRUE(download.thread->WaitForEnd(5s));
+    EXPECT_TRUE(Eventually([&] { return Threads().size() == threadsBefore; }, 2s));
+    return Holdings{OpenDescriptors(), Threads().size(), ResidentKiB()};
+  };
+  Holdings atTenth;
+  const auto started = SteadyClock::now();
+  for (int i = 1; i <= count; ++i) {
+    ASSERT_TRUE(download.Start()) << "download " << i;
+    // "Again?" is offered once the download is no longer set.
+    ASSERT_TRUE(Eventually([&] { return !download.app.IsDownloadSet(); }, 30s)) << "download " << i;
+    const auto messages = download.ui.Messages();
+    ASSERT_EQ(messages, (std::vector<std::string>{kPowerOff, kSuccess}))
+        << "download " << i << "\n"
+        << ::testing::PrintToString(messages);
+    download.ui.Clear();
+    if (i == 10) atTenth = holdings();
+  }
+  const auto took = std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - started);
+  const Holdings atLast = holdings();
+  RecordProperty("downloads", count);
+  RecordProperty("seconds", static_cast<int>(took.count()));
+  RecordProperty("resident_kib_tenth", static_cast<int>(atTenth.residentKiB));
+  RecordProperty("resident_kib_last", static_cast<int>(atLast.residentKiB));
+
+  // The unit got every image whole, every time.
+  ASSERT_TRUE(sim.WaitForReport(static_cast<std::size_t>(count), 5s));
+  const auto report = sim.Report();
+  ASSERT_EQ(report.size(), static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < report.size(); ++i) {
+    ASSERT_EQ(report[i], "ok loader=1184 agent=2500") << "download " << i + 1;
+  }
+
+  EXPECT_EQ(atLast.descriptors, atTenth.descriptors);
+  EXPECT_EQ(atLast.threads, atTenth.threads);
+  if (kMemoryIsMeaningful) {
+    EXPECT_LE(atLast.residentKiB, atTenth.residentKiB + kResidentSlackKiB)
+        << "after the tenth: " << atTenth.residentKiB << " KiB";
+  }
+  EXPECT_EQ(ReadPortState(sim.Device()), portBefore);
+}
+
+}  // namespace
+}  // namespace portflash::testing

@@ -1,0 +1,207 @@
+#include "line_harness.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "engine/result_messages.h"
+#include "support/fake_unit.h"
+
+namespace portflash::testing {
+
+namespace {
+
+std::set<std::string> DirectoryEntries(const char* path) {
+  std::set<std::string> names;
+  DIR* dir = ::opendir(path);
+  if (dir == nullptr) return names;
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') names.insert(entry->d_name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+}  // namespace
+
+bool FullRun() {
+  const char* full = std::getenv("PORTFLASH_FULL");
+  return full != nullptr && std::string(full) == "1";
+}
+
+std::set<std::string> OpenDescriptors() {
+  std::set<std::string> described;
+  for (const std::string& name : DirectoryEntries("/proc/self/fd")) {
+    const std::string link = "/proc/self/fd/" + name;
+    char target[4096];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    // The directory listing's own descriptor is gone by now.
+    if (n <= 0) continue;
+    described.insert(name + " -> " + std::string(target, static_cast<std::size_t>(n)));
+  }
+  return described;
+}
+
+std::set<int> Threads() {
+  std::set<int> ids;
+  for (const std::string& name : DirectoryEntries("/proc/self/task")) ids.insert(std::stoi(name));
+  return ids;
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// --- RecordingUi
+
+void RecordingUi::Record(std::string text) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back({SteadyClock::now(), std::move(text)});
+  }
+  changed_.notify_all();
+}
+
+void RecordingUi::ShowMessage(const std::string& text) {
+  Record("box " + text);
+  if (onMessage_) onMessage_(text);
+}
+
+bool RecordingUi::AskYesNo(const std::string& text) {
+  Record("ask " + text);
+  return true;
+}
+
+void RecordingUi::StepProgress(int channel, int delta) {
+  Record("step " + std::to_string(channel) + " " + std::to_string(delta));
+}
+
+void RecordingUi::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
+  Record("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
+         std::to_string(secondsLeft));
+}
+
+void RecordingUi::ShowComplete(int channel) {
+  Record("complete " + std::to_string(channel));
+}
+
+void RecordingUi::ShowTook(int channel, int seconds) {
+  Record("took " + std::to_string(channel) + " " + std::to_string(seconds));
+}
+
+void RecordingUi::ShowDelayWarning(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "warning %.1f", seconds);
+  Record(text);
+}
+
+std::vector<std::string> RecordingUi::Messages() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> texts;
+  for (const Event& event : events_) {
+    if (event.text.rfind("box ", 0) == 0) texts.push_back(event.text.substr(4));
+  }
+  return texts;
+}
+
+std::vector<RecordingUi::Event> RecordingUi::Events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::optional<RecordingUi::Event> RecordingUi::Find(const std::string& prefix) const {
+  std::lock_guard lock(mutex_);
+  for (const Event& event : events_) {
+    if (event.text.rfind(prefix, 0) == 0) return event;
+  }
+  return std::nullopt;
+}
+
+std::optional<RecordingUi::Event> RecordingUi::WaitFor(const std::string& prefix,
+                                                       std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  std::optional<Event> found;
+  changed_.wait_for(lock, limit, [&] {
+    for (const Event& event : events_) {
+      if (event.text.rfind(prefix, 0) == 0) {
+        found = event;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+void RecordingUi::Clear() {
+  std::lock_guard lock(mutex_);
+  events_.clear();
+}
+
+// --- ShortPlan
+
+ShortPlan::ShortPlan(const std::string& speed, unsigned firstReads, unsigned laterReads) {
+  const SyncPlan& builtIn = speed == "19200" ? g_syncPlan19200 : g_syncPlan115200;
+  for (std::size_t i = 0; i < steps_.size(); ++i) {
+    steps_[i] = builtIn.steps[i];
+    steps_[i].timeoutMs = (i == 0 ? firstReads : laterReads) * GetReadDelay();
+  }
+  plan_ = SyncPlan{builtIn.rate, static_cast<std::uint32_t>(steps_.size()), steps_.data()};
+}
+
+// --- LineDownload
+
+LineDownload::LineDownload(const Settings& settings) {
+  app.SetPortName(settings.device.c_str());
+  app.SetSpeed(settings.speed.c_str());
+  app.SetAllSignals(settings.allSignals ? 1 : 0);
+  // No profile: the resolution keeps the agent and stops at the loader, given here.
+  app.SetAgentPath(settings.agent.c_str());
+  app.SetLoaderPath(settings.loader.c_str());
+  app.SetLoaderSkip(settings.loaderSkip);
+  LoadDefaultResultMessages(app);
+  app.SetProgressView(&ui);
+  app.SetSyncPlanOverride(settings.plan);
+  ui.Clear();
+}
+
+LineDownload::~LineDownload() {
+  app.StopDownload();
+  app.SetProgressView(nullptr);
+}
+
+bool LineDownload::Start() {
+  if (!app.StartDownload()) return false;
+  thread = app.GetDownloadThread();
+  return thread != nullptr;
+}
+
+bool LineDownload::WaitUntilOver(std::chrono::milliseconds limit) {
+  return Eventually([&] { return !app.IsDownloadSet() && thread && thread->HasEnded(); }, limit);
+}
+
+bool WriteImage(const std::string& path, std::size_t n, std::uint8_t seed) {
+  const std::vector<std::uint8_t> bytes = ImageBytes(n, seed);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(n));
+  return static_cast<bool>(file);
+}
+
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+  const auto until = SteadyClock::now() + limit;
+  for (;;) {
+    if (pred()) return true;
+    if (SteadyClock::now() >= until) return pred();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace portflash::testing

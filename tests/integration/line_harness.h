@@ -1,0 +1,146 @@
+#pragma once
+// In-process downloads against portflash-sim over real pseudo-terminals, and the
+// checks that a download leaves the process and the port as it found them.
+// Shared by the fault matrix, the endurance run and the two-programs tests.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "app/update_app.h"
+#include "engine/dialogs.h"
+#include "engine/download_thread.h"
+#include "engine/progress_view.h"
+#include "support/fakes.h"
+
+namespace portflash::testing {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// True when scripts/test --full asked for the slow parts (PORTFLASH_FULL=1).
+bool FullRun();
+
+// What the process holds: "fd -> target" for every open descriptor, the ids of
+// its threads, its resident memory.
+std::set<std::string> OpenDescriptors();
+std::set<int> Threads();
+long ResidentKiB();
+// The members of `after` that are not in `before`, one per line.
+template <typename T>
+std::string Added(const std::set<T>& before, const std::set<T>& after) {
+  std::string text;
+  for (const T& item : after) {
+    if (before.count(item) != 0) continue;
+    if constexpr (std::is_same_v<T, std::string>) {
+      text += item + "\n";
+    } else {
+      text += std::to_string(item) + "\n";
+    }
+  }
+  return text;
+}
+
+// A terminal device's settings as the kernel keeps them (termios2, byte for byte)
+// and its exclusive-use flag, read through a descriptor of our own.
+struct PortState {
+  bool read = false;
+  std::vector<unsigned char> termios;
+  int exclusive = -1;
+  bool operator==(const PortState&) const = default;
+};
+PortState ReadPortState(const std::string& device);
+std::string Describe(const PortState& state);
+
+// Message boxes and progress calls as the download thread makes them, with the
+// time of each; safe to read while the thread runs. OK boxes are answered at once.
+class RecordingUi : public Dialogs, public ProgressView {
+ public:
+  struct Event {
+    SteadyClock::time_point at;
+    std::string text;  // "box <text>", or as RecordingProgress: "step 102 5", ...
+  };
+
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  void StepProgress(int channel, int delta) override;
+  void ShowEstimate(int channel, int percent, unsigned secondsLeft) override;
+  void ShowComplete(int channel) override;
+  void ShowTook(int channel, int seconds) override;
+  void ShowDelayWarning(double seconds) override;
+
+  // Called on the download thread before a box returns (outside the lock).
+  void OnMessage(std::function<void(const std::string&)> hook) { onMessage_ = std::move(hook); }
+
+  std::vector<std::string> Messages() const;
+  std::vector<Event> Events() const;
+  // The first event that starts with prefix, or none.
+  std::optional<Event> Find(const std::string& prefix) const;
+  std::optional<Event> WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const;
+  void Clear();
+
+ private:
+  void Record(std::string text);
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<Event> events_;
+  std::function<void(const std::string&)> onMessage_;
+};
+
+// The built-in plan for speed with its time-outs cut to firstReads reads for the
+// first step and laterReads for the others (the same bytes, the same rate).
+class ShortPlan {
+ public:
+  ShortPlan(const std::string& speed, unsigned firstReads, unsigned laterReads);
+  const SyncPlan& Plan() const { return plan_; }
+
+ private:
+  std::array<SyncStep, 4> steps_{};
+  SyncPlan plan_{};
+};
+
+// The application as a front end sets it up for one port: the built-in result
+// texts, the given images, recorded boxes and progress.
+struct LineDownload {
+  struct Settings {
+    std::string device{};
+    std::string speed = "115200";
+    bool allSignals = true;
+    std::string loader{};
+    std::uint32_t loaderSkip = 0;
+    std::string agent{};
+    const SyncPlan* plan = nullptr;  // null: the built-in plan of the speed
+  };
+
+  explicit LineDownload(const Settings& settings);
+  ~LineDownload();
+  LineDownload(const LineDownload&) = delete;
+  LineDownload& operator=(const LineDownload&) = delete;
+
+  // As the download page does: start the thread and keep hold of it.
+  bool Start();
+  // Until the thread has cleared the application's pointer (a download that
+  // ended by itself) and has ended; false when the limit passed first.
+  bool WaitUntilOver(std::chrono::milliseconds limit);
+
+  MapProfile profile;
+  RecordingUi ui;
+  CUpdateApp app{profile, ui};
+  std::shared_ptr<CDownloadThread> thread;
+};
+
+// An image of n bytes with no 0xFF in it, written to path.
+bool WriteImage(const std::string& path, std::size_t n, std::uint8_t seed);
+
+// Polls until pred holds or the limit has passed; pred's last answer.
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit);
+
+}  // namespace portflash::testing
