@@ -6,8 +6,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QSerialPortInfo>
-#include <algorithm>
 #include <string>
 
 #include "app/profile.h"
@@ -18,12 +16,11 @@
 #include "gui/gui_context.h"
 #include "gui/text.h"
 #include "image/image_files.h"
+#include "qt/port_list.h"
 #include "res/string_table.h"
 
 namespace portflash {
 namespace {
-
-constexpr int kFirstPortItems = 4;  // COM1 to COM4
 
 QLabel* RightAlignedLabel(const QString& text, QWidget* buddy, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -87,11 +84,11 @@ CCommPage::CCommPage(GuiContext& context) : CBaseWizardPage(context, 2) {
   m_stcIntro = AddText(StringResource(106), "intro");
   Body()->addSpacing(8);
 
-  m_cmbPort = FixedList({"COM1", "COM2", "COM3", "COM4"}, this);
+  m_cmbPort = new QComboBox(this);
   m_cmbPort->setObjectName(QStringLiteral("port"));
   m_cmbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   m_cmbPort->setMinimumContentsLength(12);
-  AddPresentDevices();
+  FillPortList();
   m_cmbSpeed = FixedList({"115200", "19200"}, this);
   m_cmbSpeed->setObjectName(QStringLiteral("speed"));
   m_cmbCable = FixedList({"All Signals", "TX and RX Only"}, this);
@@ -120,28 +117,12 @@ CCommPage::CCommPage(GuiContext& context) : CBaseWizardPage(context, 2) {
   SelectStartingWith(m_cmbCable, m_strCable);
 }
 
-void CCommPage::AddPresentDevices() {
-  // The serial devices that are really there, USB adapters first, after the
-  // four COM names (which the profile may map to any device).
-  std::string comDevices[kFirstPortItems];
-  for (int i = 0; i < kFirstPortItems; ++i) {
-    comDevices[i] = ResolvePortDevice("COM" + std::to_string(i + 1));
-  }
-  QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-  std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
-    return a.hasVendorIdentifier() && !b.hasVendorIdentifier();
-  });
-  for (const QSerialPortInfo& port : ports) {
-    const QString path = port.systemLocation();
-    if (!path.startsWith(QLatin1Char('/'))) continue;
-    if (std::find(std::begin(comDevices), std::end(comDevices), ToCore(path)) !=
-        std::end(comDevices)) {
-      continue;
-    }
-    const QString description = port.description();
-    m_cmbPort->addItem(
-        description.isEmpty() ? path : path + QStringLiteral(" (") + description + QLatin1Char(')'),
-        path);
+void CCommPage::FillPortList() {
+  // COM1 to COM4 (which the profile may map to any device), then the serial
+  // devices that are really there, USB adapters first.
+  for (const PortChoice& choice : AvailablePortChoices()) {
+    m_cmbPort->addItem(FromCore(choice.label), FromCore(choice.name));
+    m_cmbPort->setItemData(m_cmbPort->count() - 1, FromCore(choice.note), Qt::ToolTipRole);
   }
 }
 

@@ -39,7 +39,7 @@ class CCommPage final : public CBaseWizardPage {
   bool SelectPort(const QString& name);
 
  private:
-  void AddPresentDevices();
+  void FillPortList();
   QLabel* m_stcIntro;
   QComboBox* m_cmbPort;
   QComboBox* m_cmbSpeed;
