@@ -29,12 +29,13 @@ std::string Where(int stage, int step) {
 }  // namespace
 
 BootMonitor::BootMonitor(const SimOptions& options, ExpectedImage loader, ExpectedImage agent,
-                         UnitLine& line, const Logger& log)
+                         UnitLine& line, const Logger& log, const ByteTrace& trace)
     : options_(options),
       loader_(std::move(loader)),
       agent_(std::move(agent)),
       line_(line),
       log_(log),
+      trace_(trace),
       random_(options.seed ? *options.seed : std::random_device{}()) {}
 
 const ExpectedImage& BootMonitor::Expected(ImageKind kind) const {
@@ -55,6 +56,7 @@ void BootMonitor::OnByte(std::uint8_t byte, unsigned rate, Clock::time_point now
   // No image goes at 9600 bps: a first byte at that rate is a PC starting over.
   if (phase_ != Phase::Handshake && rate == kFirstStageRate && IsFirstByte(byte))
     Restart("a first byte at 9600 bps: a new handshake");
+  if (phase_ == Phase::Handshake) trace_.Note("in", byte, now);
   const unsigned expected = ExpectedRate();
   if (rate != expected) {
     NoteIgnored(byte, rate, expected);
@@ -73,6 +75,38 @@ void BootMonitor::OnByte(std::uint8_t byte, unsigned rate, Clock::time_point now
       rx_.endByteAt = byte == kEndByte ? std::optional(now) : std::nullopt;
       break;
   }
+}
+
+void BootMonitor::OnBytes(const std::uint8_t* bytes, std::size_t count, unsigned rate,
+                          Clock::time_point now) {
+  std::size_t at = 0;
+  while (at < count && !hangUp_) {
+    const std::size_t run = PlainImageRun(count - at, rate);
+    if (run == 0) {
+      OnByte(bytes[at++], rate, now);
+      continue;
+    }
+    rx_.data.insert(rx_.data.end(), bytes + at, bytes + at + run);
+    at += run;
+    rx_.endByteAt = !rx_.exact && rx_.data.back() == kEndByte ? std::optional(now) : std::nullopt;
+    CheckTriggers();
+  }
+}
+
+std::size_t BootMonitor::PlainImageRun(std::size_t count, unsigned rate) const {
+  // Anything that OnByte would log, check or answer goes the slow way.
+  if (options_.silent || phase_ != Phase::Image || rate != ExpectedRate() || ignored_.count != 0)
+    return 0;
+  std::size_t run = count;
+  const std::size_t received = rx_.data.size();
+  // In exact mode the byte after the image's length is the end byte: OnImageByte's.
+  if (rx_.exact) run = std::min(run, Expected(rx_.kind).bytes.size() - received);
+  // Stop where a trigger fires, so that CheckTriggers sees its offset.
+  for (const auto& trigger : {options_.hangup, options_.replyMid}) {
+    if (trigger && trigger->image == rx_.kind && trigger->offset > received)
+      run = std::min(run, trigger->offset - received);
+  }
+  return run;
 }
 
 void BootMonitor::OnHandshakeByte(std::uint8_t byte, Clock::time_point now) {
@@ -117,13 +151,13 @@ void BootMonitor::Answer() {
     wrongReplyDone_ = true;
     log_.Line(Where(stage_, step_) + ": answering " + HexByte(wrong->byte) + " instead of " +
               HexByte(kSyncReply));
-    line_.Send({wrong->byte});
+    Send({wrong->byte});
     return;
   }
   std::vector<std::uint8_t> out{kSyncReply};
   if (step_ < 4) {
     ++step_;
-    line_.Send(out);
+    Send(out);
     return;
   }
   log_.Line("stage " + std::to_string(stage_) + " ok at " + std::to_string(ExpectedRate()));
@@ -132,13 +166,20 @@ void BootMonitor::Answer() {
       const auto garbage = Garbage("after the first stage");
       out.insert(out.end(), garbage.begin(), garbage.end());
     }
-    line_.Send(out);
+    Send(out);
     stage_ = 2;
     step_ = 1;
     return;
   }
-  line_.Send(out);
+  Send(out);
   StartImage(ImageKind::Loader);
+}
+
+void BootMonitor::Send(const std::vector<std::uint8_t>& bytes) {
+  // Stamped before the write: the PC may well act on the byte before the write returns.
+  const auto sending = Clock::now();
+  line_.Send(bytes);
+  for (const std::uint8_t byte : bytes) trace_.Note("out", byte, sending);
 }
 
 void BootMonitor::StartImage(ImageKind kind) {
@@ -182,7 +223,7 @@ void BootMonitor::CheckTriggers() {
     log_.Line("answering " + HexByte(options_.replyMid->byte) + " after " +
               std::to_string(received) + " bytes of the " + ImageName(rx_.kind) +
               "; swallowing the rest up to the end byte");
-    line_.Send({options_.replyMid->byte});
+    Send({options_.replyMid->byte});
     phase_ = Phase::Swallow;
     rx_.endByteAt.reset();
   }
@@ -192,7 +233,7 @@ void BootMonitor::OnTime(Clock::time_point now) {
   if (unaskedAt_ && now >= *unaskedAt_) {
     unaskedAt_.reset();
     log_.Line("sending unasked " + HexByte(*options_.unasked));
-    line_.Send({*options_.unasked});
+    Send({*options_.unasked});
   }
   const bool idleEnds = phase_ == Phase::Swallow || (phase_ == Phase::Image && !rx_.exact);
   if (idleEnds && rx_.endByteAt &&
@@ -241,7 +282,7 @@ void BootMonitor::FinishImage(Clock::time_point now) {
       const auto garbage = Garbage("after the loader's answer");
       out.insert(out.end(), garbage.begin(), garbage.end());
     }
-    line_.Send(out);
+    Send(out);
     if (options_.unasked) unaskedAt_ = now + kUnaskedDelay;
     StartImage(ImageKind::Agent);
     return;
@@ -249,7 +290,7 @@ void BootMonitor::FinishImage(Clock::time_point now) {
   // Everything a test may look at is on disk before the PC hears the answer.
   Report(std::string(loaderMismatch_ || rx_.mismatch ? "mismatch" : "ok") + ReportCounts());
   ++ended_;
-  line_.Send({code});
+  Send({code});
   ResetHandshake();
 }
 

@@ -33,10 +33,13 @@ class BootMonitor {
   using Clock = std::chrono::steady_clock;
 
   BootMonitor(const SimOptions& options, ExpectedImage loader, ExpectedImage agent, UnitLine& line,
-              const Logger& log);
+              const Logger& log, const ByteTrace& trace);
 
   // One byte read off the line, with the rate the line was set to.
   void OnByte(std::uint8_t byte, unsigned rate, Clock::time_point now);
+  // Bytes read off the line together: the same as OnByte for each, in order, but
+  // plain image bytes are taken in runs (an unpaced line brings megabytes a second).
+  void OnBytes(const std::uint8_t* bytes, std::size_t count, unsigned rate, Clock::time_point now);
   // Runs what is due: the end of an image after its silence, a delayed unasked byte.
   void OnTime(Clock::time_point now);
   // The next time OnTime has something to do.
@@ -62,8 +65,11 @@ class BootMonitor {
   unsigned ExpectedRate() const;
   void OnHandshakeByte(std::uint8_t byte, Clock::time_point now);
   void Answer();
+  void Send(const std::vector<std::uint8_t>& bytes);
   void StartImage(ImageKind kind);
   void OnImageByte(std::uint8_t byte, Clock::time_point now);
+  // How many of the next bytes need nothing but appending to the image.
+  std::size_t PlainImageRun(std::size_t count, unsigned rate) const;
   void CheckTriggers();
   void FinishImage(Clock::time_point now);
   void EndSwallow();
@@ -82,6 +88,7 @@ class BootMonitor {
   ExpectedImage agent_;
   UnitLine& line_;
   const Logger& log_;
+  const ByteTrace& trace_;
   std::mt19937 random_;
 
   Phase phase_ = Phase::Handshake;

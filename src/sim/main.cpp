@@ -119,10 +119,8 @@ Ending Serve(const SimOptions& options, PtyLine& line, BootMonitor& monitor, con
     // Read the rate after the bytes: the PC changes it only after hearing an answer.
     const unsigned rate = line.Rate();
     const auto now = Clock::now();
-    for (long i = 0; i < got; ++i) {
-      monitor.OnByte(buffer[static_cast<std::size_t>(i)], rate, now);
-      if (monitor.HangUpRequested()) return Ending::HungUp;
-    }
+    monitor.OnBytes(buffer.data(), static_cast<std::size_t>(got), rate, now);
+    if (monitor.HangUpRequested()) return Ending::HungUp;
   }
 }
 
@@ -163,6 +161,12 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  portflash::sim::ByteTrace trace;
+  if (!trace.Open(options.tracePath, &error)) {
+    std::fprintf(stderr, "portflash-sim: %s\n", error.c_str());
+    return 1;
+  }
+
   PtyLine line(log);
   if (!line.Open(&error) || (!options.linkPath.empty() && !line.Link(options.linkPath, &error))) {
     std::fprintf(stderr, "portflash-sim: %s\n", error.c_str());
@@ -173,7 +177,7 @@ int main(int argc, char** argv) {
   log.Line("unit ready on " + line.DevicePath() +
            (options.linkPath.empty() ? "" : " (" + options.linkPath + ")"));
 
-  BootMonitor monitor(options, std::move(loader), std::move(agent), line, log);
+  BootMonitor monitor(options, std::move(loader), std::move(agent), line, log, trace);
   switch (Serve(options, line, monitor, log, waitMask)) {
     case Ending::Stopped:
       log.Line("stopped by signal " + std::to_string(g_stopSignal));

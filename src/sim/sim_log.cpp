@@ -1,6 +1,8 @@
 #include "sim/sim_log.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace portflash::sim {
 
@@ -16,6 +18,30 @@ std::string HexByte(unsigned byte) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", byte & 0xFFu);
   return text;
+}
+
+ByteTrace::~ByteTrace() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool ByteTrace::Open(const std::string& path, std::string* error) {
+  if (path.empty()) return true;
+  file_ = std::fopen(path.c_str(), "a");
+  if (file_ == nullptr) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void ByteTrace::Note(const char* direction, std::uint8_t byte,
+                     std::chrono::steady_clock::time_point at) const {
+  if (file_ == nullptr) return;
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+  std::fprintf(file_, "%lld %s %s\n", static_cast<long long>(ns), direction, HexByte(byte).c_str());
+  // A reader follows the file while the unit runs.
+  std::fflush(file_);
 }
 
 }  // namespace portflash::sim

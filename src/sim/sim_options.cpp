@@ -64,6 +64,9 @@ Images:
                                                         came in the middle
                             hung up loader=N [agent=M]  see --hangup
                           N and M count the image bytes received (no end byte).
+  --trace FILE            append one line per handshake byte received and per byte
+                          sent: "<ns> in|out 0xNN", ns on the monotonic clock
+                          (CLOCK_MONOTONIC), to time the PC's reactions
 
 Answers:
   --loader-code B         answer to the loader (default 0x00)
@@ -230,6 +233,7 @@ const std::vector<OptionSpec>& OptionTable() {
        [](SimOptions& o, std::string_view v) { return !(o.saveAgent = v).empty(); }},
       {"report", true,
        [](SimOptions& o, std::string_view v) { return !(o.reportPath = v).empty(); }},
+      {"trace", true, [](SimOptions& o, std::string_view v) { return !(o.tracePath = v).empty(); }},
       {"loader-code", true,
        [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.loaderCode); }},
       {"agent-code", true,

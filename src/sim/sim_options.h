@@ -38,6 +38,7 @@ struct SimOptions {
   std::string saveLoader;
   std::string saveAgent;
   std::string reportPath;
+  std::string tracePath;
 
   // Answers.
   std::uint8_t loaderCode = 0x00;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -371,6 +372,51 @@ TEST(SimTest, HangUpClosesTheLineUnderThePc) {
   EXPECT_EQ(sim.Report()[0], "hung up loader=500 agent=2000");
 }
 
+TEST(SimTest, TraceStampsHandshakeBytesAndAnswersOnTheCallersClock) {
+  SimProcess sim(kSim, {"--trace", "{dir}/trace"});
+  ASSERT_TRUE(sim.Ready()) << sim.Log();
+  PcPort pc(sim.Device());
+  const auto before = SteadyClock::now();
+  ASSERT_TRUE(pc.Handshake(0x01, B115200)) << sim.Log();
+  pc.Stream(ImageBytes(3000, 8));
+  ASSERT_EQ(pc.Read(1000), 0x00);
+  const auto after = SteadyClock::now();
+
+  std::vector<std::string> events;
+  long long last = 0;
+  std::istringstream trace(ReadFile(sim.File("trace")));
+  for (std::string line; std::getline(trace, line);) {
+    std::istringstream fields(line);
+    long long ns = 0;
+    std::string direction, byte;
+    ASSERT_TRUE(fields >> ns >> direction >> byte) << line;
+    const SteadyClock::time_point at{std::chrono::nanoseconds(ns)};
+    EXPECT_TRUE(at >= before && at <= after) << line << ": not on the caller's monotonic clock";
+    EXPECT_GE(ns, last) << line;
+    last = ns;
+    events.push_back(direction + " " + byte);
+  }
+  // Both stages byte for byte, then only the loader's answer: image bytes are not traced.
+  const std::vector<std::string> stage = {"in 0x01", "out 0x5A", "in 0x05", "out 0x5A",
+                                          "in 0x0F", "out 0x5A", "in 0x00", "out 0x5A"};
+  std::vector<std::string> expected = stage;
+  expected.insert(expected.end(), stage.begin(), stage.end());
+  expected.push_back("out 0x00");
+  EXPECT_EQ(events, expected);
+}
+
+TEST(SimTest, BytesArrivingInOneBlockFireATriggerAtItsExactOffset) {
+  SimProcess sim(kSim, {"--hangup", "loader:2345"});
+  ASSERT_TRUE(sim.Ready()) << sim.Log();
+  PcPort pc(sim.Device());
+  ASSERT_TRUE(pc.Handshake(0x01, B115200)) << sim.Log();
+  // One write, read by the unit in blocks that run past the offset.
+  pc.Write(ImageBytes(6000, 9));
+  EXPECT_EQ(sim.WaitForExit(2s), 0) << sim.Log();
+  ASSERT_EQ(sim.Report().size(), 1u);
+  EXPECT_EQ(sim.Report()[0], "hung up loader=2345");
+}
+
 TEST(SimTest, StartsOverOnANewHandshakeOrANewClient) {
   ImageFiles files;
   ASSERT_TRUE(files.Write());
@@ -516,7 +562,7 @@ TEST(SimTest, RejectsBadUsageWithStatusTwo) {
         "--loader-skip",  "--expect-agent", "--idle-ms",    "--save-loader", "--save-agent",
         "--report",       "--loader-code",  "--agent-code", "--silent",      "--answer-after",
         "--answer-delay", "--wrong-reply",  "--unasked",    "--reply-mid",   "--hangup",
-        "--garbage",      "--seed"})
+        "--garbage",      "--seed",         "--trace"})
     EXPECT_TRUE(Contains(shown.out, option)) << option;
 }
 
