@@ -138,6 +138,13 @@ class PosixSerialPlatform final : public SerialPlatform {
   }
 
   IoStatus ReadByte(int fd, std::uint8_t* byte) override {
+    // Look before reading: after each chunk of a transfer the line is nearly always
+    // empty, and one poll says so where an empty read needs a second call to tell
+    // silence from a hang-up.
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, 0);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return IoStatus::WouldBlock;
+    if (ready < 0 || (entry.revents & POLLNVAL) != 0) return IoStatus::Error;
     ssize_t n = ::read(fd, byte, 1);
     if (n == 1) return IoStatus::Ok;
     // With VMIN and VTIME 0 the line discipline answers an empty line with 0, not
