@@ -71,10 +71,13 @@ void CWelcomePage::OnSetActive() {
   ShowInstallVersion();
 }
 
+std::string InstallVersionText(Profile& profile) {
+  const std::string version = profile.GetString("Install Version", "Version");
+  return version.empty() ? "CANNOT FIND INSTALL VERSION" : version;
+}
+
 void CWelcomePage::ShowInstallVersion() {
-  const std::string version = m_context.app.GetProfile().GetString("Install Version", "Version");
-  m_stcInstallVersion->setText(version.empty() ? QStringLiteral("CANNOT FIND INSTALL VERSION")
-                                               : FromCore(version));
+  m_stcInstallVersion->setText(FromCore(InstallVersionText(m_context.app.GetProfile())));
 }
 
 // ---- Step 2 ---------------------------------------------------------------

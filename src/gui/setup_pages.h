@@ -4,10 +4,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <string>
 
 #include "gui/base_wizard_page.h"
 
 namespace portflash {
+
+class Profile;
+
+// The installed version as the welcome page shows it (also for portflash --version).
+std::string InstallVersionText(Profile& profile);
 
 // Step 1: greeting, the utility's version and the installed version.
 class CWelcomePage final : public CBaseWizardPage {
