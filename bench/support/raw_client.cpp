@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "support/raw_line.h"
+
 namespace portflash::bench {
 
 namespace {
@@ -22,15 +24,8 @@ bool RawClient::Open(const std::string& device) {
   return fd_ >= 0 && SetSpeed(B9600);
 }
 
-// Raw 8 bits. Parity is left off: the pty drops it, and tcsetattr, reading back
-// another parity than it asked for, would report a failure.
 bool RawClient::SetSpeed(speed_t speed) {
-  termios settings{};
-  if (tcgetattr(fd_, &settings) != 0) return false;
-  cfmakeraw(&settings);
-  settings.c_cflag |= CLOCAL | CREAD;
-  cfsetspeed(&settings, speed);
-  return tcsetattr(fd_, TCSANOW, &settings) == 0;
+  return testing::SetRawLine(fd_, speed);
 }
 
 bool RawClient::Write(std::uint8_t byte) {

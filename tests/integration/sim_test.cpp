@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/raw_line.h"
 #include "support/sim_process.h"
 
 namespace portflash::testing {
@@ -76,16 +77,7 @@ class PcPort {
     fd_ = -1;
   }
 
-  // Raw, 8 data bits. No parity: the pty drops it, and the C library's tcsetattr,
-  // reading back a parity other than it asked for, then fails with EINVAL.
-  bool SetRate(speed_t speed) {
-    termios settings{};
-    if (tcgetattr(fd_, &settings) != 0) return false;
-    cfmakeraw(&settings);
-    settings.c_cflag |= CLOCAL | CREAD;
-    cfsetspeed(&settings, speed);
-    return tcsetattr(fd_, TCSANOW, &settings) == 0;
-  }
+  bool SetRate(speed_t speed) { return SetRawLine(fd_, speed); }
 
   bool Write(const Bytes& bytes, StreamResult* result = nullptr) {
     std::size_t done = 0;
