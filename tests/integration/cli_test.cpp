@@ -41,7 +41,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndSayHow) {
 TEST_F(CliTest, HelpExplainsPortsLoaderAndExitStatus) {
   RunResult run = RunCli({"--help"});
   EXPECT_EQ(run.status, 0);
-  for (const char* part : {"--port", "--speed", "--cable", "--loader", "--yes", "\"Ports\"",
+  for (const char* part : {"--port", "--speed", "--cable", "--loader", "--yes", "--json",
+                           "--list-ports", "outcome_name", "group that owns", "\"Ports\"",
                            "/dev/ttyS<n-1>", "\"LDR Filename\"", "Exit status", "130"}) {
     EXPECT_TRUE(Contains(run.out, part)) << part;
   }
