@@ -50,6 +50,13 @@ inline ChildProcess::Options Command(std::vector<std::string> argv) {
   return options;
 }
 
+// A message as a JSON string holds it: line ends as \n (the texts have no other escapes).
+inline std::string JsonText(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return json + "\"";
+}
+
 inline std::string Describe(const RunResult& run) {
   return "exit " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "--- stderr\n" +
          run.err;

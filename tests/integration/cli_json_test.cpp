@@ -196,9 +196,7 @@ TEST_F(CliJsonTest, RefusalsBeforeTheDownloadReportTheirMessage) {
   EXPECT_EQ(json["outcome"], "65526");
   EXPECT_EQ(json["outcome_name"], "\"RESULT_OPEN_FAILED\"");
   std::string text = kOpenFailed + "\nThe device " + port + " does not exist.";
-  std::string escaped;
-  for (char c : text) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
-  EXPECT_EQ(json["outcome_text"], Quoted(escaped));
+  EXPECT_EQ(json["outcome_text"], JsonText(text));
   EXPECT_EQ(json["loader"], Quoted(Sample().Loader("kvr")));
   EXPECT_NE(json["products"], "[]");
   EXPECT_EQ(json["loader_bytes_sent"], "0");

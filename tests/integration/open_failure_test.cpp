@@ -135,10 +135,8 @@ TEST_F(OpenFailureTest, DeviceTheUserMayNotOpenNamesTheGroupAndTheCommand) {
   EXPECT_EQ(run.status, 1) << Describe(run);
   // With --json the messages are on stderr and the same text is in the report.
   EXPECT_TRUE(Contains(run.err, kOpenFailed + "\n" + reason + "\n")) << Describe(run);
-  std::string escaped;
-  for (char c : kOpenFailed + "\n" + reason)
-    escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
-  EXPECT_TRUE(Contains(run.out, "\"outcome_text\":\"" + escaped + "\"")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "\"outcome_text\":" + JsonText(kOpenFailed + "\n" + reason)))
+      << Describe(run);
 }
 
 }  // namespace
