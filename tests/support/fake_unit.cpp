@@ -1,5 +1,6 @@
 #include "support/fake_unit.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +126,10 @@ std::string EngineRig::WriteFile(const std::string& name,
 
 std::string EngineRig::WriteFile(const std::string& name, const std::string& text) const {
   return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+int CountCalls(const std::vector<std::string>& calls, const std::string& what) {
+  return static_cast<int>(std::count(calls.begin(), calls.end(), what));
 }
 
 std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/update_app.h"
+#include "engine/download_thread.h"
 #include "support/fakes.h"
 
 namespace portflash::testing {
@@ -107,6 +108,17 @@ struct EngineRig {
   CUpdateApp app{profile, dialogs};
   std::string dir;
 };
+
+// An EngineRig whose download thread has its port open on the fake, as RunDownload
+// leaves it before the handshake, and a place for the unit.
+struct OpenPortRig : EngineRig {
+  OpenPortRig() { thread.m_hPort = OpenCommPort("COM1"); }
+  std::optional<FakeUnit> unit;
+  CDownloadThread thread{app};
+};
+
+// How often `what` occurs in a fake's or a recorder's calls.
+int CountCalls(const std::vector<std::string>& calls, const std::string& what);
 
 // An image body of n bytes that never holds the end byte 0xFF, so that a
 // unit can tell the end byte from the data.

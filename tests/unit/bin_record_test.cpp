@@ -1,234 +1,141 @@
 #include "image/bin_record.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <memory>
 
 #include "app/update_app.h"
 #include "support/fakes.h"
 #include "unit/image_test_files.h"
 
-namespace portflash {
+namespace portflash::testing {
 namespace {
 
-using testing::Bytes;
-using testing::Product;
-using testing::Record;
-using testing::Stream;
-
-const char* const kCorrupt = "Unable to get agent record\nCorrupt BIN file?";
-const char* const kUnknown = "Unknown Firmware record\nCheck for a new version of this Utility";
-
-TEST(ReadBinRecord, EmptyPayloadNeedsCheckByteFE) {
-  BinPayload payload{};
-  std::uint8_t length = 99;
-  EXPECT_EQ(ReadBinRecord(Stream(Bytes({0x01, 0xFE})).get(), &length, payload), 0);
-  EXPECT_EQ(length, 0);
-  length = 99;
-  EXPECT_EQ(ReadBinRecord(Stream(Bytes({0x01, 0xFF})).get(), &length, payload), -1);
-  EXPECT_EQ(length, 99) << "the length is only written for a good record";
-}
-
-TEST(ReadBinRecord, LengthZeroCarries255BytesCheckedAlone) {
+// The check byte makes L, the payload and itself sum to 0xFF: L = 1 is an empty
+// payload, L = 0 wraps to 255 bytes.
+TEST(ReadBinRecord, LengthOneIsEmptyAndZeroCarries255Bytes) {
   std::string data(255, '\0');
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    data[i] = static_cast<char>(i * 7 + 3);
-    sum += static_cast<std::uint8_t>(data[i]);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 3);
+  const std::string full = Record('C', data).substr(1) + "X";  // without its type byte
+  ASSERT_EQ(full[0], '\0');
+  const struct {
+    std::string bytes;
+    int result;
+    std::uint8_t length;  // 99: not written
+  } cases[] = {
+      {Bytes({0x01, 0xFE}), 0, 0},
+      {Bytes({0x01, 0xFF}), -1, 99},
+      {full, 0, 255},
+      {full.substr(0, 256) + static_cast<char>(full[256] ^ 1), -1, 99},  // L counted as 0
+  };
+  for (const auto& c : cases) {
+    BinPayload payload{};
+    std::uint8_t length = 99;
+    FileHandle file = Stream(c.bytes);
+    EXPECT_EQ(ReadBinRecord(file.get(), &length, payload), c.result);
+    EXPECT_EQ(length, c.length);
+    if (c.length == 255) {
+      EXPECT_EQ(std::string(payload.begin(), payload.begin() + 255), data);
+      EXPECT_EQ(std::fgetc(file.get()), 'X');  // the record ends after its check byte
+    }
   }
-  std::string record = Bytes({0x00}) + data + Bytes({static_cast<int>(~sum & 0xFF)});
-  BinPayload payload{};
-  std::uint8_t length = 0;
-  auto file = Stream(record + "X");
-  ASSERT_EQ(ReadBinRecord(file.get(), &length, payload), 0);
-  EXPECT_EQ(length, 255);
-  EXPECT_EQ(std::string(payload.begin(), payload.begin() + 255), data);
-  EXPECT_EQ(std::fgetc(file.get()), 'X') << "the record ends after its check byte";
-  // The same bytes with L = 0 counted in the sum would be wrong if L were not 0.
-  record.back() = static_cast<char>(record.back() ^ 0x01);
-  EXPECT_EQ(ReadBinRecord(Stream(record).get(), &length, payload), -1);
 }
 
 TEST(ReadBinRecord, FileEndingInsideTheRecordFails) {
-  std::string good = Record('C', "abc").substr(1);  // without its type byte
+  const std::string good = Record('C', "abc").substr(1);
   BinPayload payload{};
   std::uint8_t length = 0;
-  ASSERT_EQ(ReadBinRecord(Stream(good).get(), &length, payload), 0);
-  EXPECT_EQ(length, 3);
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
-    EXPECT_EQ(ReadBinRecord(Stream(good.substr(0, cut)).get(), &length, payload), -1)
-        << "cut after " << cut << " bytes";
+    EXPECT_EQ(ReadBinRecord(Stream(good.substr(0, cut)).get(), &length, payload), -1) << cut;
   }
+  EXPECT_EQ(ReadBinRecord(Stream(good).get(), &length, payload), 0);
+  EXPECT_EQ(length, 3);
 }
 
 TEST(IsBinRecordType, OnlyTheSevenLetters) {
-  for (int byte = 0; byte < 256; ++byte) {
-    bool expected = byte == 'C' || byte == 'D' || byte == 'E' || byte == 'I' || byte == 'P' ||
-                    byte == 'S' || byte == 'i';
-    EXPECT_EQ(IsBinRecordType(byte), expected) << byte;
-  }
-  EXPECT_FALSE(IsBinRecordType(EOF));
-}
-
-// CheckProducts against a loader listing ALPHA and BETA (run together: "ALPHABETA").
-class ProductCheck : public ::testing::Test {
- protected:
-  ProductCheck() {
-    loader_ = dir_.Write("kvr.ldr", testing::MarkedLoader({"ALPHA", "BETA"}));
-    app_.SetLoaderPath(loader_.c_str());
-  }
-
-  int Check(const std::string& agentBytes) {
-    std::string agent = dir_.Write("kvr-agent.bin", agentBytes);
-    return CheckAgentAt(agent);
-  }
-  int CheckAgentAt(const std::string& agent) {
-    profile_.WriteString("Last Bin File", "Filename", agent);
-    app_.LoadLastAgentPath();
-    app_.ResolveAgentPrefix();
-    return app_.CheckProducts();
-  }
-  std::string List() const { return app_.GetProductList() ? app_.GetProductList() : "<null>"; }
-
-  testing::TempDir dir_;
-  testing::MapProfile profile_;
-  testing::RecordingDialogs dialogs_;
-  CUpdateApp app_{profile_, dialogs_};
-  std::string loader_;
-};
-
-TEST_F(ProductCheck, EmptyAgentPassesWithoutList) {
-  EXPECT_EQ(Check(""), 1);
-  EXPECT_EQ(List(), "<null>");
-  EXPECT_TRUE(dialogs_.messages.empty());
-}
-
-TEST_F(ProductCheck, ProductsBeforeImageRecordAllCommit) {
-  std::string records = Record('C', "(c) Tarvex") + Product("ALPHA") + Record('D', "2024") +
-                        Product("BETA") + Record('E', "") + Record('S', "xyz") + Record('I', "1");
-  EXPECT_EQ(Check(records + Bytes({0x00, 0x00}) + "body that is never read"), 1);
-  EXPECT_EQ(List(), "ALPHA BETA ");
-  EXPECT_TRUE(dialogs_.messages.empty());
-  EXPECT_EQ(app_.GetLoaderSkip(), 4u + 2 + 5 + 1 + 2 + 4 + 1 + 1) << "set by the loader read";
-}
-
-TEST_F(ProductCheck, ImageRecordFirstCommitsAtTheFirstProduct) {
-  // The byte after ALPHA would be an error if it were read.
-  EXPECT_EQ(Check(Record('I', "") + Product("ALPHA") + Bytes({0x00}) + Product("BETA")), 1);
-  EXPECT_EQ(List(), "ALPHA ");
-  EXPECT_TRUE(dialogs_.messages.empty());
-}
-
-TEST_F(ProductCheck, OccurrenceTestsAreSubstringSearches) {
-  // ALPH lies inside the listed ALPHA; HABE spans the loader's ALPHA|BETA boundary;
-  // GAMMA is not supported at all.
-  EXPECT_EQ(Check(Product("ALPHA") + Product("ALPH") + Product("GAMMA") + Product("HABE") +
-                  Record('I', "")),
-            1);
-  EXPECT_EQ(List(), "ALPHA HABE ");
-}
-
-TEST_F(ProductCheck, NameIsTheWholePayloadWithoutNul) {
-  EXPECT_EQ(Check(Record('P', "BETA") + Record('I', "")), 1);
-  EXPECT_EQ(List(), "BETA ");
-}
-
-TEST_F(ProductCheck, WildcardAloneCommitsTheOneBlankList) {
-  EXPECT_EQ(Check(Product("*") + Record('I', "")), 1);
-  EXPECT_EQ(List(), " ");
-}
-
-TEST_F(ProductCheck, LowerCaseIClearsBothFlagsButNotTheList) {
-  std::string records = Product("ALPHA") + Record('i', "") + Record('I', "");
-  // No commit at the I: the scan reads on to the end of the file.
-  EXPECT_EQ(Check(records), 1);
-  EXPECT_EQ(List(), "<null>");
-  // A listed name does not set the flag again; a new one commits with the old list kept.
-  EXPECT_EQ(Check(records + Product("ALPHA") + Product("BETA")), 1);
-  EXPECT_EQ(List(), "ALPHA BETA ");
-  // Without a commit, the body is read as records and its first odd byte fails.
-  dialogs_.messages.clear();
-  EXPECT_EQ(Check(records + "\x7f body"), 0);
-  EXPECT_EQ(dialogs_.messages, std::vector<std::string>{kCorrupt});
-  EXPECT_EQ(List(), "<null>");
-}
-
-TEST_F(ProductCheck, InvalidTypeBytesAreCorruptRecords) {
-  for (int type : {0x00, int{'F'}, int{'p'}, 0xFF}) {
-    dialogs_.messages.clear();
-    EXPECT_EQ(Check(Product("ALPHA") + Bytes({type}) + Record('I', "")), 0) << type;
-    EXPECT_EQ(dialogs_.messages, std::vector<std::string>{kCorrupt}) << type;
-    EXPECT_EQ(List(), "<null>");
+  const std::string letters = "CDEIPSi";
+  for (int byte = -1; byte < 256; ++byte) {
+    EXPECT_EQ(IsBinRecordType(byte), byte > 0 && letters.find(char(byte)) != std::string::npos)
+        << byte;
   }
 }
 
-TEST_F(ProductCheck, BadRecordsAreUnknownFirmware) {
+// CheckProducts: P records name products, I marks the image; the list commits when
+// both have been seen, i clears both flags. The loader lists ALPHA and BETA run
+// together ("ALPHABETA"), so names are looked up as substrings.
+TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen) {
+  const std::string kCorrupt = "Unable to get agent record\nCorrupt BIN file?";
+  const std::string kUnknown = "Unknown Firmware record\nCheck for a new version of this Utility";
+  const std::string kNotFound = "Unable to find the bin file specified. Please check and try again";
+  const std::string alphaBeta = MarkedLoader({"ALPHA", "BETA"});
+  const std::string a(66, 'a'), b(66, 'b'), c(64, 'c'), n(255, 'N');
+  const std::string abcd = MarkedLoader({a, b, c, "dddd"});
+  const std::string image = Record('I', ""), clear = Record('i', "");
   std::string badCheck = Product("ALPHA");
   badCheck.back() = static_cast<char>(badCheck.back() + 1);
-  std::string badSkipped = Record('S', "signature");
-  badSkipped.back() = static_cast<char>(badSkipped.back() + 1);
-  const std::string cases[] = {
-      badCheck + Record('I', ""), Product("BETA") + badSkipped + Record('I', ""),
-      Product("ALPHA") + "I",                          // type byte at the very end
-      Product("ALPHA") + Record('I', "").substr(0, 2)  // check byte missing
+  const std::string kNull = "<null>";
+  const std::string ab = Product("ALPHA") + clear + image;
+  const std::string kNoFile = "\x01", kDirectory = "\x02", kNoLoader = "";  // special cases
+  const struct {
+    std::string agent;
+    int result;
+    std::string list;  // kNull: none committed
+    std::string message;
+    std::string loader;
+  } cases[] = {
+      {"", 1, kNull, "", alphaBeta},
+      {Record('C', "(c)") + Product("ALPHA") + Record('D', "") + Product("BETA") + Record('E', "") +
+           Record('S', "xy") + image + Bytes({0}) + "body never read",
+       1, "ALPHA BETA ", "", alphaBeta},
+      {image + Product("ALPHA") + "\x7f" + Product("BETA"), 1, "ALPHA ", "", alphaBeta},
+      // ALPH lies inside ALPHA, HABE spans the boundary, GAMMA is not listed.
+      {Product("ALPHA") + Product("ALPH") + Product("GAMMA") + Product("HABE") + image, 1,
+       "ALPHA HABE ", "", alphaBeta},
+      {Record('P', "BETA") + image, 1, "BETA ", "", alphaBeta},  // the name needs no NUL
+      {Product("*") + image, 1, " ", "", alphaBeta},             // a wildcard alone
+      {ab, 1, kNull, "", alphaBeta},  // no commit at the I: read on to the end
+      // A listed name does not set the flag again; a new one commits with the old list.
+      {ab + Product("ALPHA") + Product("BETA"), 1, "ALPHA BETA ", "", alphaBeta},
+      {ab + "\x7f body", 0, kNull, kCorrupt, alphaBeta},
+      {Product("ALPHA") + "F" + image, 0, kNull, kCorrupt, alphaBeta},
+      {Product("ALPHA") + "p" + image, 0, kNull, kCorrupt, alphaBeta},
+      {badCheck + image, 0, kNull, kUnknown, alphaBeta},
+      {Product("ALPHA") + "I", 0, kNull, kUnknown, alphaBeta},  // type byte at the end
+      {Product("ALPHA") + image.substr(0, 2), 0, kNull, kUnknown, alphaBeta},  // no check byte
+      // Without a loader list only wildcards count.
+      {Product("ALPHA") + image, 1, kNull, "", kNoLoader},
+      {Product("ALPHA") + Product("*any") + image, 1, " ", "", kNoLoader},
+      {Product("*") + image, 0, kNull, "The loader file ", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P'})},
+      // The list is kept in 199 characters: 66 + 1 + 66 + 1 + 64 + 1 just fit.
+      {Product(a) + Product(b) + Product(c) + image, 1, a + " " + b + " " + c + " ", "", abcd},
+      {Product(a) + Product(b) + Product(c) + Product("dddd") + image, 0, kNull, "Too many", abcd},
+      {Record('P', n) + image, 0, kNull, "Too many", MarkedLoader({"x" + n})},  // L = 0
+      {kNoFile, 0, kNull, kNotFound, alphaBeta},
+      {kDirectory, 0, kNull, kNotFound, alphaBeta},
   };
-  for (const std::string& agent : cases) {
-    dialogs_.messages.clear();
-    EXPECT_EQ(Check(agent), 0);
-    EXPECT_EQ(dialogs_.messages, std::vector<std::string>{kUnknown});
-    EXPECT_EQ(List(), "<null>");
+  for (const auto& t : cases) {
+    SCOPED_TRACE(::testing::PrintToString(t.agent.substr(0, 40)));
+    TempDir dir;
+    MapProfile profile;
+    RecordingDialogs dialogs;
+    CUpdateApp app(profile, dialogs);
+    const std::string loader = dir.Path("kvr.ldr");
+    if (t.loader != kNoLoader) dir.Write("kvr.ldr", t.loader);
+    app.SetLoaderPath(loader.c_str());
+    std::string agent = dir.Write("kvr-agent.bin", t.agent);
+    if (t.agent == kNoFile) agent = dir.Path("missing.bin");
+    if (t.agent == kDirectory) agent = dir.Dir();
+    profile.WriteString("Last Bin File", "Filename", agent);
+    app.LoadLastAgentPath();
+    app.ResolveAgentPrefix();
+    EXPECT_EQ(app.CheckProducts(), t.result);
+    EXPECT_EQ(app.GetProductList() != nullptr ? app.GetProductList() : kNull, t.list);
+    if (t.message.empty()) {
+      EXPECT_TRUE(dialogs.messages.empty());
+    } else {
+      ASSERT_EQ(dialogs.messages.size(), 1u);
+      EXPECT_EQ(dialogs.messages[0].rfind(t.message, 0), 0u) << dialogs.messages[0];
+    }
   }
-}
-
-TEST_F(ProductCheck, WithoutLoaderListOnlyWildcardsCount) {
-  app_.SetLoaderPath(dir_.Path("gone.ldr").c_str());
-  EXPECT_EQ(Check(Product("ALPHA") + Record('I', "")), 1);
-  EXPECT_EQ(List(), "<null>");
-  EXPECT_EQ(Check(Product("ALPHA") + Product("*any") + Record('I', "")), 1);
-  EXPECT_EQ(List(), " ");
-  EXPECT_TRUE(dialogs_.messages.empty());
-  EXPECT_EQ(app_.GetLoaderSkip(), 0u) << "left as it was";
-}
-
-TEST_F(ProductCheck, MalformedLoaderRefusesTheImage) {
-  dir_.Write("kvr.ldr", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P', 0x00, 'A'}));
-  EXPECT_EQ(Check(Product("*") + Record('I', "")), 0);
-  EXPECT_EQ(dialogs_.messages, std::vector<std::string>{"The loader file " + loader_ +
-                                                        " has no valid product header"});
-  EXPECT_EQ(List(), "<null>");
-}
-
-TEST_F(ProductCheck, ListOfMoreThan199CharactersIsRefused) {
-  std::string a(66, 'a'), b(66, 'b'), c(64, 'c'), d(10, 'd');
-  dir_.Write("kvr.ldr", testing::MarkedLoader({a, b, c, d}));
-  // 66 + 1 + 66 + 1 + 64 + 1 = 199 characters just fit.
-  EXPECT_EQ(Check(Product(a) + Product(b) + Product(c) + Record('I', "")), 1);
-  EXPECT_EQ(List(), a + " " + b + " " + c + " ");
-  EXPECT_TRUE(dialogs_.messages.empty());
-  EXPECT_EQ(Check(Product(a) + Product(b) + Product(c) + Product(d) + Record('I', "")), 0);
-  ASSERT_EQ(dialogs_.messages.size(), 1u);
-  EXPECT_NE(dialogs_.messages[0].find("Too many products"), std::string::npos);
-  EXPECT_EQ(List(), "<null>");
-}
-
-TEST_F(ProductCheck, LongestPayloadNameIsMatched) {
-  std::string name(255, 'N');
-  dir_.Write("kvr.ldr", testing::MarkedLoader({"x" + name}));
-  ASSERT_EQ(Record('P', name)[1], '\0') << "L = 0";
-  EXPECT_EQ(Check(Record('P', name) + Record('I', "")), 0) << "255 + 1 exceeds the list";
-  EXPECT_EQ(Check(Record('P', name.substr(0, 198)) + Record('I', "")), 1);
-  EXPECT_EQ(List(), name.substr(0, 198) + " ");
-}
-
-TEST_F(ProductCheck, AgentThatIsNoReadableFileIsRefused) {
-  EXPECT_EQ(CheckAgentAt(dir_.Path("missing.bin")), 0);
-  EXPECT_EQ(CheckAgentAt(dir_.Dir()), 0);
-  EXPECT_EQ(dialogs_.messages,
-            std::vector<std::string>(
-                2, "Unable to find the bin file specified. Please check and try again"));
 }
 
 }  // namespace
-}  // namespace portflash
+}  // namespace portflash::testing
