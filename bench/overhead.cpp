@@ -89,7 +89,7 @@ int main() {
   std::vector<Reference> references = {
       {"cat", {"cat", image}, {}},
       {"dd bs=1000", {"dd", "if=" + image, "bs=1000", "status=none"}, {}},
-      {"1000-byte writes + a look each (the protocol's floor)", {}, {}},
+      {"the protocol's floor: 1000-byte writes, a look after each", {}, {}},
   };
   Series engineSeries;
   const auto describe = [](const std::string& who, const Sample& sample) {
