@@ -31,6 +31,16 @@ std::string Text(int id) {
   return LoadStringResource(id);
 }
 
+// Texts as Qt Test prints them when they differ.
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+QStringList Q(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const std::string& text : texts) list << Q(text);
+  return list;
+}
+
 void Say(const std::string& line) {
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
@@ -263,11 +273,10 @@ class WizardTest : public QObject {
     const std::string inUse = Text(IDS_OPEN_FAILED) + "\n" + sim.Device() +
                               " is in use by another program (portflash-cli, process " +
                               std::to_string(cli.Pid()) + ").";
-    QCOMPARE(h.Texts(),
-             std::vector<std::string>({inUse, inUse, Text(IDS_NO_FILENAME), Text(IDS_BIN_NOT_FOUND),
-                                       Text(IDS_NO_LOADER), Text(IDS_POWER_OFF),
-                                       Text(IDS_UPDATE_OK), Text(IDS_POWER_OFF),
-                                       Text(IDS_CANCEL_QUESTION), Text(IDS_CANCEL_QUESTION)}));
+    QCOMPARE(Q(h.Texts()),
+             Q({inUse, inUse, Text(IDS_NO_FILENAME), Text(IDS_BIN_NOT_FOUND), Text(IDS_NO_LOADER),
+                Text(IDS_POWER_OFF), Text(IDS_UPDATE_OK), Text(IDS_POWER_OFF),
+                Text(IDS_CANCEL_QUESTION), Text(IDS_CANCEL_QUESTION)}));
     h.Click(QWizard::CancelButton);
     QVERIFY(!h.Wizard().isVisible());
   }
@@ -286,13 +295,13 @@ class WizardTest : public QObject {
     QVERIFY2(first.WaitForOutput("cancel\n", 30s), (first.Stdout() + first.Stderr()).c_str());
     QCOMPARE(first.Wait(15s), 0);
     QVERIFY(first.LastWaitTime() < 10s);
-    QCOMPARE(first.Stdout(), "box: " + Text(IDS_POWER_OFF) + "\ncancel\nbox: " +
-                                 Text(IDS_CANCEL_QUESTION) + "\nopen\nexit 0\n");
+    QCOMPARE(Q(first.Stdout()), Q("box: " + Text(IDS_POWER_OFF) + "\ncancel\nbox: " +
+                                  Text(IDS_CANCEL_QUESTION) + "\nopen\nexit 0\n"));
 
     ChildProcess next;
     QVERIFY(next.Start(ChildOptions("keys")));
     QCOMPARE(next.Wait(15s), 0);
-    QCOMPARE(next.Stdout(), "focus " + m_samples.Agent() + "\nexit 0\n");
+    QCOMPARE(Q(next.Stdout()), Q("focus " + m_samples.Agent() + "\nexit 0\n"));
   }
 
  private:
