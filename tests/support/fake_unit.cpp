@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/result_messages.h"
+
 namespace portflash::testing {
 namespace {
 constexpr std::uint8_t kSyncReply = 0x5A;
@@ -38,23 +40,23 @@ void FakeUnit::OnByte(std::uint8_t byte) {
 void FakeUnit::OnSyncByte(std::uint8_t byte) {
   if (dialogue.empty() || byte != dialogue[step_]) return;  // not understood: silence
   if (step_ == 0) {
-    ++firstByteSends;
-    if (answerFirstOnSend == 0 || firstByteSends < answerFirstOnSend) return;
+    ++firstByteSends_;
+    if (answerFirstOnSend == 0 || firstByteSends_ < answerFirstOnSend) return;
   }
-  if (stage >= answeringStages) return;
-  world_.serial.Reply(kSyncReply, syncReplyDelayMs);
+  if (stage_ >= answeringStages) return;
+  world_.serial.Reply(kSyncReply);
   if (++step_ < dialogue.size()) return;
   stageRates.push_back(LineRate());
   step_ = 0;
-  firstByteSends = 0;
-  if (++stage == 2) phase = Phase::Loader;
+  firstByteSends_ = 0;
+  if (++stage_ == 2) phase = Phase::Loader;
 }
 
 void FakeUnit::OnImageByte(std::uint8_t byte) {
   const bool isLoader = phase == Phase::Loader;
   std::vector<std::uint8_t>& image = isLoader ? loader : agent;
   const std::size_t expected = isLoader ? loaderBytes_ : agentBytes_;
-  if (image.empty()) (isLoader ? loaderRate : agentRate) = LineRate();
+  if (image.empty() && isLoader) loaderRate = LineRate();
   if (image.size() < expected) {
     image.push_back(byte);
     ++imageBytes_;
@@ -64,16 +66,16 @@ void FakeUnit::OnImageByte(std::uint8_t byte) {
       world_.clock.Advance(whole);
       lineDebtMs_ -= static_cast<double>(whole);
     }
-    const auto& interrupt = isLoader ? loaderInterrupt : agentInterrupt;
-    if (interrupt && image.size() == interrupt->first) world_.serial.Reply(interrupt->second);
+    if (isLoader && loaderInterrupt && image.size() == loaderInterrupt->first) {
+      world_.serial.Reply(loaderInterrupt->second);
+    }
     if (hangUpAfterImageBytes && imageBytes_ == *hangUpAfterImageBytes) world_.serial.HangUp();
     return;
   }
   if (byte != kEndByte) return;
   if (isLoader) {
-    loaderEnded = true;
-    if (loaderResult) world_.serial.Reply(*loaderResult, loaderResultDelayMs);
-    if (probeByte) world_.serial.Reply(*probeByte, loaderResultDelayMs);
+    if (loaderResult) world_.serial.Reply(*loaderResult);
+    if (probeByte) world_.serial.Reply(*probeByte);
     phase = Phase::Agent;
   } else {
     agentEnded = true;
@@ -118,6 +120,7 @@ EngineRig::~EngineRig() {
 std::string EngineRig::WriteFile(const std::string& name,
                                  const std::vector<std::uint8_t>& bytes) const {
   std::string path = Path(name);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -130,6 +133,12 @@ std::string EngineRig::WriteFile(const std::string& name, const std::string& tex
 
 int CountCalls(const std::vector<std::string>& calls, const std::string& what) {
   return static_cast<int>(std::count(calls.begin(), calls.end(), what));
+}
+
+int CountResultMessages(const CUpdateApp& app) {
+  int n = 0;
+  for (const ResultMessage* node = app.GetResultMessages(); node != nullptr; node = node->next) ++n;
+  return n;
 }
 
 std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed) {

@@ -32,15 +32,12 @@ class FakeUnit {
   std::vector<std::uint8_t> dialogue{0x01, 0x05, 0x0F, 0x00};
   int answerFirstOnSend = 1;
   int answeringStages = 2;  // stages that it answers; 1: silent at the plan's rate
-  std::int64_t syncReplyDelayMs = 0;
 
-  // Images: line time per byte, a byte sent unasked after so many image bytes,
-  // the result codes (nullopt: silent) and their delays after the end byte.
+  // Images: line time per byte, a byte sent unasked after so many loader bytes,
+  // the result codes (nullopt: silent), the agent's after a delay.
   double msPerByte = 0.0;
   std::optional<std::pair<std::size_t, std::uint8_t>> loaderInterrupt;
-  std::optional<std::pair<std::size_t, std::uint8_t>> agentInterrupt;
   std::optional<std::uint8_t> loaderResult = 0x00;
-  std::int64_t loaderResultDelayMs = 0;
   std::optional<std::uint8_t> probeByte;  // sent unasked right after the loader's result
   std::optional<std::uint8_t> agentResult = 0x16;
   std::int64_t agentResultDelayMs = 0;
@@ -48,15 +45,11 @@ class FakeUnit {
 
   // What it saw.
   Phase phase = Phase::Sync;
-  int stage = 0;                          // handshake stage in progress (0, 1)
-  int firstByteSends = 0;                 // sends of the first byte in the current stage
   std::vector<std::uint32_t> stageRates;  // line rate when each stage passed
   std::vector<std::uint8_t> loader;       // loader bytes received
   std::vector<std::uint8_t> agent;        // agent bytes received
   std::uint32_t loaderRate = 0;           // line rate when the loader began
-  std::uint32_t agentRate = 0;
-  bool loaderEnded = false;  // end byte after the loader seen
-  bool agentEnded = false;
+  bool agentEnded = false;                // end byte after the agent seen
 
  private:
   void OnByte(std::uint8_t byte);
@@ -67,6 +60,8 @@ class FakeUnit {
   FakeWorld& world_;
   std::size_t loaderBytes_;
   std::size_t agentBytes_;
+  int stage_ = 0;           // handshake stage in progress (0, 1)
+  int firstByteSends_ = 0;  // sends of the first byte in the current stage
   std::size_t step_ = 0;
   std::size_t imageBytes_ = 0;
   double lineDebtMs_ = 0.0;
@@ -96,7 +91,8 @@ struct EngineRig {
   EngineRig(const EngineRig&) = delete;
   EngineRig& operator=(const EngineRig&) = delete;
 
-  // Writes a file into the scratch directory and returns its path.
+  // Writes a file into the scratch directory (making the folders on its way) and
+  // returns its path.
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   std::string WriteFile(const std::string& name, const std::string& text) const;
   std::string Path(const std::string& name) const { return dir + "/" + name; }
@@ -119,6 +115,8 @@ struct OpenPortRig : EngineRig {
 
 // How often `what` occurs in a fake's or a recorder's calls.
 int CountCalls(const std::vector<std::string>& calls, const std::string& what);
+// The length of the application's result-message list.
+int CountResultMessages(const CUpdateApp& app);
 
 // An image body of n bytes that never holds the end byte 0xFF, so that a
 // unit can tell the end byte from the data.

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/update_app.h"
-#include "support/fakes.h"
+#include "support/fake_unit.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {
@@ -113,27 +112,22 @@ TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen)
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(::testing::PrintToString(t.agent.substr(0, 40)));
-    TempDir dir;
-    MapProfile profile;
-    RecordingDialogs dialogs;
-    CUpdateApp app(profile, dialogs);
-    const std::string loader = dir.Path("kvr.ldr");
-    if (t.loader != kNoLoader) dir.Write("kvr.ldr", t.loader);
-    app.SetLoaderPath(loader.c_str());
-    std::string agent = dir.Write("kvr-agent.bin", t.agent);
-    if (t.agent == kNoFile) agent = dir.Path("missing.bin");
-    if (t.agent == kDirectory) agent = dir.Dir();
-    profile.WriteString("Last Bin File", "Filename", agent);
-    app.LoadLastAgentPath();
-    app.ResolveAgentPrefix();
-    EXPECT_EQ(app.CheckProducts(), t.result);
-    EXPECT_EQ(app.GetProductList() != nullptr ? app.GetProductList() : kNull, t.list);
-    if (t.message.empty()) {
-      EXPECT_TRUE(dialogs.messages.empty());
-    } else {
-      ASSERT_EQ(dialogs.messages.size(), 1u);
-      EXPECT_EQ(dialogs.messages[0].rfind(t.message, 0), 0u) << dialogs.messages[0];
-    }
+    EngineRig rig;
+    const std::string loader = rig.Path("kvr.ldr");
+    if (t.loader != kNoLoader) rig.WriteFile("kvr.ldr", t.loader);
+    rig.app.SetLoaderPath(loader.c_str());
+    std::string agent = rig.WriteFile("kvr-agent.bin", t.agent);
+    if (t.agent == kNoFile) agent = rig.Path("missing.bin");
+    if (t.agent == kDirectory) agent = rig.dir;
+    rig.profile.WriteString("Last Bin File", "Filename", agent);
+    rig.app.LoadLastAgentPath();
+    rig.app.ResolveAgentPrefix();
+    EXPECT_EQ(rig.app.CheckProducts(), t.result);
+    const char* list = rig.app.GetProductList();
+    EXPECT_EQ(list != nullptr ? list : kNull, t.list);
+    const std::vector<std::string>& messages = rig.dialogs.messages;
+    EXPECT_EQ(messages.size(), t.message.empty() ? 0u : 1u);
+    EXPECT_EQ(messages.empty() ? "" : messages[0].substr(0, t.message.size()), t.message);
   }
 }
 

@@ -4,13 +4,12 @@
 
 #include "app/update_app.h"
 #include "engine/result_messages.h"
-#include "support/fakes.h"
+#include "support/fake_unit.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {
 namespace {
 
-using Messages = std::vector<std::string>;
 const std::string kNoLoader = "No Loader file found for agent filename";
 
 std::string Text(const char* text) {
@@ -18,71 +17,68 @@ std::string Text(const char* text) {
 }
 
 // A program directory with a kvr loader, its message file and a matching agent.
-class ImageSet : public ::testing::Test {
+class ImageSet : public ::testing::Test, protected EngineRig {
  protected:
   ImageSet() {
     // The message-file rule looks for the last dot of the whole path.
-    EXPECT_EQ(dir_.Dir().find('.'), std::string::npos);
-    app_.SetAppDir(dir_.Dir().c_str());
-    profile_.sections["LDR Filename"]["kvr"] = "loaders/kvr.ldr";
-    dir_.Write("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"}));
-    dir_.Write("loaders/kvr.err", "[errorfile]\n13 Own text for 13\n");
-    agent_ = dir_.Write("images/kvr-agent.bin", Product("NIMBREL7010") + Record('I', "") + "body");
+    EXPECT_EQ(home.find('.'), std::string::npos);
+    app.SetAppDir(home.c_str());
+    profile.sections["LDR Filename"]["kvr"] = "loaders/kvr.ldr";
+    WriteFile("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"}));
+    WriteFile("loaders/kvr.err", "[errorfile]\n13 Own text for 13\n");
+    agent_ = WriteFile("images/kvr-agent.bin", Product("NIMBREL7010") + Record('I', "") + "body");
   }
   // Sets the agent path without resolving it, as start-up does.
   void SetUnresolvedAgentPath(const std::string& path) {
-    profile_.sections["Last Bin File"]["Filename"] = path;
-    app_.LoadLastAgentPath();
+    profile.sections["Last Bin File"]["Filename"] = path;
+    app.LoadLastAgentPath();
   }
-  std::string Loader() const { return Text(app_.GetLoaderPath()); }
-  std::string Message13() const { return Text(FindResultMessage(app_, 13)); }
+  std::string Loader() const { return Text(app.GetLoaderPath()); }
+  std::string Message13() const { return Text(FindResultMessage(app, 13)); }
   // The only box shown since the last call starts with `start`.
   void ExpectOneMessage(const std::string& start) {
-    ASSERT_EQ(dialogs_.messages.size(), 1u);
-    EXPECT_EQ(dialogs_.messages[0].rfind(start, 0), 0u) << dialogs_.messages[0];
-    dialogs_.messages.clear();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind(start, 0), 0u) << dialogs.messages[0];
+    dialogs.messages.clear();
   }
 
-  TempDir dir_;
-  MapProfile profile_;
-  RecordingDialogs dialogs_;
-  CUpdateApp app_{profile_, dialogs_};
+  const std::string home = dir + "/";  // the program directory
   std::string agent_;
 };
 
 TEST_F(ImageSet, ResolvesTheWholeSetAndAFailedStepLeavesTheLaterFieldsAsTheyWere) {
-  ASSERT_EQ(app_.SetAgentPath(agent_.c_str()), 1);
-  EXPECT_TRUE(dialogs_.messages.empty());
-  EXPECT_EQ(Text(app_.GetAgentPrefix()), "kvr");
-  EXPECT_EQ(Loader(), dir_.Dir() + "loaders/kvr.ldr");
-  EXPECT_EQ(Text(app_.GetErrorFilePath()), dir_.Dir() + "loaders/kvr.err");
-  EXPECT_EQ(Text(app_.GetProductList()), "NIMBREL7010 ");
-  EXPECT_EQ(app_.GetLoaderSkip(), 33u);
+  ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(Text(app.GetAgentPrefix()), "kvr");
+  EXPECT_EQ(Loader(), home + "loaders/kvr.ldr");
+  EXPECT_EQ(Text(app.GetErrorFilePath()), home + "loaders/kvr.err");
+  EXPECT_EQ(Text(app.GetProductList()), "NIMBREL7010 ");
+  EXPECT_EQ(app.GetLoaderSkip(), 33u);
   EXPECT_EQ(Message13(), "Own text for 13");
 
-  const std::string other = dir_.Write("images/abc.bin", "");
-  EXPECT_EQ(app_.SetAgentPath(other.c_str()), 0);
+  const std::string other = WriteFile("images/abc.bin", "");
+  EXPECT_EQ(app.SetAgentPath(other.c_str()), 0);
   ExpectOneMessage(kNoLoader);
-  EXPECT_EQ(Text(app_.GetAgentPath()), other);
-  EXPECT_EQ(Text(app_.GetAgentPrefix()), "abc");
-  EXPECT_EQ(app_.GetLoaderPath(), nullptr);
-  EXPECT_EQ(Text(app_.GetErrorFilePath()), dir_.Dir() + "loaders/kvr.err");
-  EXPECT_EQ(Text(app_.GetProductList()), "NIMBREL7010 ");
-  EXPECT_EQ(app_.GetLoaderSkip(), 33u);
+  EXPECT_EQ(Text(app.GetAgentPath()), other);
+  EXPECT_EQ(Text(app.GetAgentPrefix()), "abc");
+  EXPECT_EQ(app.GetLoaderPath(), nullptr);
+  EXPECT_EQ(Text(app.GetErrorFilePath()), home + "loaders/kvr.err");
+  EXPECT_EQ(Text(app.GetProductList()), "NIMBREL7010 ");
+  EXPECT_EQ(app.GetLoaderSkip(), 33u);
   EXPECT_EQ(Message13(), "Own text for 13");
-  EXPECT_EQ(app_.ResolveErrorFilePath(), 0);  // the step needs a loader
+  EXPECT_EQ(app.ResolveErrorFilePath(), 0);  // the step needs a loader
 
   // A failed product check: the new loader and messages, no list.
-  profile_.sections["LDR Filename"]["tnw"] = "loaders/tnw.ldr";
-  dir_.Write("loaders/tnw.ldr", MarkedLoader({"TANWICK"}));
-  dir_.Write("loaders/tnw.err", "[errorfile]\n13 Tanwick 13\n");
-  const std::string tnw = dir_.Write("images/tnw.bin", Product("X") + Record('I', "") + "\x01");
-  EXPECT_EQ(app_.SetAgentPath(tnw.c_str()), 0);
+  profile.sections["LDR Filename"]["tnw"] = "loaders/tnw.ldr";
+  WriteFile("loaders/tnw.ldr", MarkedLoader({"TANWICK"}));
+  WriteFile("loaders/tnw.err", "[errorfile]\n13 Tanwick 13\n");
+  const std::string tnw = WriteFile("images/tnw.bin", Product("X") + Record('I', "") + "\x01");
+  EXPECT_EQ(app.SetAgentPath(tnw.c_str()), 0);
   ExpectOneMessage("Unable to get agent record");
-  EXPECT_EQ(Loader(), dir_.Dir() + "loaders/tnw.ldr");
+  EXPECT_EQ(Loader(), home + "loaders/tnw.ldr");
   EXPECT_EQ(Message13(), "Tanwick 13");
-  EXPECT_EQ(app_.GetLoaderSkip(), 4u + 10 + 1);
-  EXPECT_EQ(app_.GetProductList(), nullptr);
+  EXPECT_EQ(app.GetLoaderSkip(), 4u + 10 + 1);
+  EXPECT_EQ(app.GetProductList(), nullptr);
 }
 
 TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
@@ -90,21 +86,21 @@ TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
       {"kvr0001.bin", "kvr"}, {"/a.b/xy", "xy"}, {"/img/KvR7.bin", "KvR"}, {"/img/", " "}};
   for (const auto& [path, prefix] : cases) {
     SetUnresolvedAgentPath(path);
-    EXPECT_EQ(app_.ResolveAgentPrefix(), 1);
-    EXPECT_EQ(Text(app_.GetAgentPrefix()), prefix) << path;
+    EXPECT_EQ(app.ResolveAgentPrefix(), 1);
+    EXPECT_EQ(Text(app.GetAgentPrefix()), prefix) << path;
   }
 }
 
 TEST_F(ImageSet, LoaderThatCannotBeFoundShows126AndTheAgentPathIsKept) {
-  profile_.sections["LDR Filename"]["tnw"] = "loaders/none.ldr";
-  profile_.sections["LDR Filename"]["hpz"] = "loaders";  // a directory
-  profile_.sections["LDR Filename"]["jdq"] = "";
+  profile.sections["LDR Filename"]["tnw"] = "loaders/none.ldr";
+  profile.sections["LDR Filename"]["hpz"] = "loaders";  // a directory
+  profile.sections["LDR Filename"]["jdq"] = "";
   for (const char* name : {"abc-agent.bin", "tnw-agent.bin", "hpz-agent.bin", "jdq-agent.bin"}) {
-    const std::string agent = dir_.Write(std::string("images/") + name, "");
-    EXPECT_EQ(app_.SetAgentPath(agent.c_str()), 0) << name;
+    const std::string agent = WriteFile(std::string("images/") + name, "");
+    EXPECT_EQ(app.SetAgentPath(agent.c_str()), 0) << name;
     ExpectOneMessage(kNoLoader);
-    EXPECT_EQ(app_.GetLoaderPath(), nullptr);
-    EXPECT_EQ(Text(app_.GetAgentPath()), agent);
+    EXPECT_EQ(app.GetLoaderPath(), nullptr);
+    EXPECT_EQ(Text(app.GetAgentPath()), agent);
   }
 }
 
@@ -114,56 +110,51 @@ TEST_F(ImageSet, MessageFileReplacesTheLastDotOfTheWholePath) {
                                                        {"loaders/plain", "loaders/plain.err"},
                                                        {"loaders/dot.", "loaders/dot.err"}};
   for (const auto& [entry, message] : cases) {
-    dir_.Write(entry, MarkedLoader({"X"}));
-    profile_.sections["LDR Filename"]["kvr"] = entry;
-    app_.SetAgentPath(agent_.c_str());
-    EXPECT_EQ(Text(app_.GetErrorFilePath()), dir_.Dir() + message) << entry;
+    WriteFile(entry, MarkedLoader({"X"}));
+    profile.sections["LDR Filename"]["kvr"] = entry;
+    app.SetAgentPath(agent_.c_str());
+    EXPECT_EQ(Text(app.GetErrorFilePath()), home + message) << entry;
   }
 }
 
 TEST_F(ImageSet, SamePathAgainReloadsEverythingIntoAnEmptiedList) {
-  auto count = [this] {
-    int n = 0;
-    for (ResultMessage* node = app_.GetResultMessages(); node != nullptr; node = node->next) ++n;
-    return n;
-  };
-  ASSERT_EQ(app_.SetAgentPath(agent_.c_str()), 1);
-  EXPECT_EQ(count(), 1);
-  dir_.Write("loaders/kvr.err", "[errorfile]\n13 Second text\n14 Another\n");
-  dir_.Write("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010"}));
-  ASSERT_EQ(app_.SetAgentPath(agent_.c_str()), 1);
-  EXPECT_EQ(count(), 2);
+  ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
+  EXPECT_EQ(CountResultMessages(app), 1);
+  WriteFile("loaders/kvr.err", "[errorfile]\n13 Second text\n14 Another\n");
+  WriteFile("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010"}));
+  ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
+  EXPECT_EQ(CountResultMessages(app), 2);
   EXPECT_EQ(Message13(), "Second text");
-  EXPECT_EQ(app_.GetLoaderSkip(), 4u + 14 + 1);
-  std::filesystem::remove(dir_.Path("loaders/kvr.err"));
-  ASSERT_EQ(app_.SetAgentPath(agent_.c_str()), 1);
-  EXPECT_EQ(count(), 26);  // the built-in texts, not added to the old ones
+  EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 1);
+  std::filesystem::remove(Path("loaders/kvr.err"));
+  ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
+  EXPECT_EQ(CountResultMessages(app), 26);  // the built-in texts, not added to the old ones
 }
 
 // Paths were kept in 260-byte buffers: 259 characters at most, for each file's path.
 TEST_F(ImageSet, PathsOfMoreThan259CharactersAreRefused) {
   const std::string longest = "/" + std::string(258, 'a');
   SetUnresolvedAgentPath(longest);
-  EXPECT_EQ(app_.SetAgentPath((longest + "b").c_str()), 0);
+  EXPECT_EQ(app.SetAgentPath((longest + "b").c_str()), 0);
   ExpectOneMessage("The agent file path is too long\n");
-  EXPECT_EQ(Text(app_.GetAgentPath()), longest + "b");
-  EXPECT_EQ(app_.GetAgentPrefix(), nullptr);  // nothing was resolved
-  EXPECT_EQ(app_.SetAgentPath(longest.c_str()), 0);
+  EXPECT_EQ(Text(app.GetAgentPath()), longest + "b");
+  EXPECT_EQ(app.GetAgentPrefix(), nullptr);  // nothing was resolved
+  EXPECT_EQ(app.SetAgentPath(longest.c_str()), 0);
   ExpectOneMessage(kNoLoader);  // 259 characters pass; this one has no loader entry
 
-  profile_.sections["LDR Filename"]["kvr"] = std::string(260 - dir_.Dir().size(), 'l');
-  EXPECT_EQ(app_.SetAgentPath(agent_.c_str()), 0);
+  profile.sections["LDR Filename"]["kvr"] = std::string(260 - home.size(), 'l');
+  EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
   ExpectOneMessage("The loader file path is too long\n");
-  EXPECT_EQ(app_.GetLoaderPath(), nullptr);
+  EXPECT_EQ(app.GetLoaderPath(), nullptr);
 
   // A loader of 258 characters without a dot: its message file would need 262.
-  const std::string entry = "loaders/" + std::string(258 - 8 - dir_.Dir().size(), 'n');
-  dir_.Write(entry, MarkedLoader({"NIMBREL7010"}));
-  profile_.sections["LDR Filename"]["kvr"] = entry;
-  EXPECT_EQ(app_.SetAgentPath(agent_.c_str()), 0);
+  const std::string entry = "loaders/" + std::string(258 - 8 - home.size(), 'n');
+  WriteFile(entry, MarkedLoader({"NIMBREL7010"}));
+  profile.sections["LDR Filename"]["kvr"] = entry;
+  EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
   ExpectOneMessage("The message file path is too long\n");
-  EXPECT_EQ(Loader(), dir_.Dir() + entry);
-  EXPECT_EQ(app_.GetErrorFilePath(), nullptr);
+  EXPECT_EQ(Loader(), home + entry);
+  EXPECT_EQ(app.GetErrorFilePath(), nullptr);
 }
 
 TEST_F(ImageSet, AbbreviatedPathKeepsHeadAndTail) {
@@ -186,20 +177,20 @@ TEST_F(ImageSet, AbbreviatedPathKeepsHeadAndTail) {
   };
   for (const auto& c : cases) {
     SetUnresolvedAgentPath(c.path);
-    EXPECT_EQ(app_.GetAbbreviatedAgentPath(c.max), c.shown) << c.path << " " << c.max;
+    EXPECT_EQ(app.GetAbbreviatedAgentPath(c.max), c.shown) << c.path << " " << c.max;
   }
 }
 
 TEST_F(ImageSet, LastAgentPathIsSavedAndRestoredWithoutResolving) {
-  profile_.sections["Last Bin File"]["filename"] = "/old/kvr.bin";
-  app_.SaveLastAgentPath();
-  EXPECT_TRUE(profile_.sections["Last Bin File"].empty());  // a null path removes the entry
-  app_.LoadLastAgentPath();
-  EXPECT_EQ(app_.GetAgentPath(), nullptr);
+  profile.sections["Last Bin File"]["filename"] = "/old/kvr.bin";
+  app.SaveLastAgentPath();
+  EXPECT_TRUE(profile.sections["Last Bin File"].empty());  // a null path removes the entry
+  app.LoadLastAgentPath();
+  EXPECT_EQ(app.GetAgentPath(), nullptr);
 
-  app_.SetAgentPath("/new/kvr.bin");
-  app_.SaveLastAgentPath();
-  CUpdateApp next(profile_, dialogs_);
+  app.SetAgentPath("/new/kvr.bin");
+  app.SaveLastAgentPath();
+  CUpdateApp next(profile, dialogs);
   next.LoadLastAgentPath();
   EXPECT_EQ(Text(next.GetAgentPath()), "/new/kvr.bin");
   EXPECT_EQ(next.GetAgentPrefix(), nullptr);

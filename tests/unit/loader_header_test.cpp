@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/update_app.h"
-#include "support/fakes.h"
+#include "support/fake_unit.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {
@@ -93,30 +93,29 @@ TEST(LoaderHeader, FixedLayoutReadsTheListAfterTheSkippedTextAtThePrefixsOffset)
 
 // The member operation: the list as a heap string, and the loader skip.
 TEST(LoaderHeader, ReadLoaderProductsSetsTheSkipOnlyFromAGoodHeader) {
-  TempDir dir;
-  MapProfile profile;
-  RecordingDialogs dialogs;
-  CUpdateApp app(profile, dialogs);
+  EngineRig rig;
+  CUpdateApp& app = rig.app;
   auto read = [&](const std::string& bytes) {
-    app.SetLoaderPath(dir.Write("kvr.ldr", bytes).c_str());
+    app.SetLoaderPath(rig.WriteFile("kvr.ldr", bytes).c_str());
     return HeapString(app.ReadLoaderProducts());
   };
   EXPECT_STREQ(read(MarkedLoader({"NIMBREL7010", "NIMBREL7020"})).get(), "NIMBREL7010NIMBREL7020");
   EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 14 + 1);
   EXPECT_STREQ(read(kMark + "\xFF").get(), " ");
   EXPECT_EQ(app.GetLoaderSkip(), 5u);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(rig.dialogs.messages.empty());
 
   app.SetLoaderSkip(77);
   EXPECT_EQ(read(kMark + "PP"), nullptr);
-  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"The loader file " + dir.Path("kvr.ldr") +
-                                                       " has no valid product header"});
-  for (const std::string& path : {dir.Path("none.ldr"), dir.Dir()}) {
+  EXPECT_EQ(rig.dialogs.messages,
+            std::vector<std::string>{"The loader file " + rig.Path("kvr.ldr") +
+                                     " has no valid product header"});
+  for (const std::string& path : {rig.Path("none.ldr"), rig.dir}) {
     app.SetLoaderPath(path.c_str());
     EXPECT_EQ(app.ReadLoaderProducts(), nullptr);
   }
   EXPECT_EQ(app.GetLoaderSkip(), 77u);
-  EXPECT_EQ(dialogs.messages.size(), 1u);  // a missing loader is no error here
+  EXPECT_EQ(rig.dialogs.messages.size(), 1u);  // a missing loader is no error here
 }
 
 }  // namespace

@@ -18,11 +18,7 @@ struct MessageRig : EngineRig {
     path = content ? WriteFile("kvr.err", *content) : Path("none.err");
     return LoadResultMessages(app, path.c_str());
   }
-  int Count() const {
-    int n = 0;
-    for (ResultMessage* node = app.GetResultMessages(); node != nullptr; node = node->next) ++n;
-    return n;
-  }
+  int Count() const { return CountResultMessages(app); }
   std::string Text(ResultCode code) const { return ResultText(app, code); }
   std::string path;
 };

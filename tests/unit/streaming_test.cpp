@@ -84,33 +84,15 @@ TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
   EXPECT_TRUE(rig.world.serial.written.empty());
 }
 
-// Reports come at the first chunk of each new second; the first second counts as
-// one elapsed, and the steps add up to the last percentage shown.
+// Reports come at the first chunk of each new second, the first one counting one
+// second elapsed; the steps add up to the last percentage shown.
 TEST(Streaming, ProgressIsReportedOncePerSecondWithTheEstimate) {
-  const struct {
-    std::size_t size;
-    double msPerByte;
-    Calls calls;
-  } cases[] = {
-      {5000,
-       1.0,
-       {"step 103 20", "estimate 103 20 4", "step 103 20", "estimate 103 40 1", "step 103 20",
-        "estimate 103 60 1", "step 103 20", "estimate 103 80 0", "step 103 20",
-        "estimate 103 100 0", "complete 103", "took 103 5"}},
-      {10000,
-       0.25,
-       {"step 103 10", "estimate 103 10 9", "step 103 40", "estimate 103 50 1", "step 103 40",
-        "estimate 103 90 0", "complete 103", "took 103 2"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    StreamRig rig;
-    rig.Unit(c.size).msPerByte = c.msPerByte;
-    EXPECT_EQ(rig.Send(ImageBytes(c.size)), RESULT_SUCCESS);
-    Calls expected{"warning 0.0"};
-    expected.insert(expected.end(), c.calls.begin(), c.calls.end());
-    EXPECT_EQ(rig.progress.calls, expected);
-  }
+  StreamRig rig;
+  rig.Unit(10000).msPerByte = 0.25;  // four chunks a second
+  EXPECT_EQ(rig.Send(ImageBytes(10000)), RESULT_SUCCESS);
+  EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0", "step 103 10", "estimate 103 10 9",
+                                       "step 103 40", "estimate 103 50 1", "step 103 40",
+                                       "estimate 103 90 0", "complete 103", "took 103 2"}));
 }
 
 TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
@@ -137,29 +119,29 @@ TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
   }
 }
 
-TEST(Streaming, ReplyDuringTheImageStopsItAndIsTheResultAsItCame) {
-  StreamRig rig;
-  rig.Unit(20000, true).loaderInterrupt = {{4500, 0x00}};  // in the fifth chunk of twenty
-  const Bytes bytes = ImageBytes(20000);
-  EXPECT_EQ(rig.Send(bytes, 0), 0);
-  EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, 5000));
-  EXPECT_FALSE(rig.Progressed("complete 102"));
-}
-
-TEST(Streaming, ReplyRightAfterTheLastChunkIsTheResultWithoutAWait) {
-  const std::uint8_t replies[] = {0x00, 0x07};
-  for (std::uint8_t reply : replies) {
+// A reply before the end byte stops the image and is the result as it came; the end
+// byte still goes out, and after the last chunk the image is complete with no wait.
+TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
+  const struct {
+    std::size_t size, at, sent;
+    std::uint8_t reply;
+    ResultCode result;
+  } cases[] = {{20000, 4500, 5000, 0x00, 0},  // in the fifth chunk of twenty
+               {3000, 3000, 3000, 0x00, RESULT_SUCCESS},
+               {3000, 3000, 3000, 0x07, 7}};
+  for (const auto& c : cases) {
     StreamRig rig;
-    FakeUnit& unit = rig.Unit(3000, true);
-    unit.loaderInterrupt = {{3000, reply}};
+    FakeUnit& unit = rig.Unit(c.size, true);
+    unit.loaderInterrupt = {{c.at, c.reply}};
     unit.loaderResult = std::nullopt;
-    EXPECT_EQ(rig.Send(ImageBytes(3000), 0), reply == 0 ? RESULT_SUCCESS : reply);
-    EXPECT_EQ(rig.world.serial.written.back(), 0xFF);
-    EXPECT_EQ(rig.progress.calls.back(), "complete 102");
+    const Bytes bytes = ImageBytes(c.size);
+    EXPECT_EQ(rig.Send(bytes, 0), c.result);
+    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, c.sent));
+    EXPECT_EQ(rig.progress.calls.back() == "complete 102", c.sent == c.size);
   }
 }
 
-TEST(Streaming, ResultWaitIsSevenHundredTwentyReadsAndComparesTheByte) {
+TEST(Streaming, WaitsAreCountedInWholeReads) {
   StreamRig rig;
   rig.Unit(3000).agentResult = 0x03;
   EXPECT_EQ(rig.Send(ImageBytes(3000)), 3);
@@ -179,10 +161,8 @@ TEST(Streaming, ResultWaitIsSevenHundredTwentyReadsAndComparesTheByte) {
   EXPECT_EQ(CountCalls(rig.world.serial.calls, "read"), 3);
   rig.world.serial.Reply(0x16, 1000);
   EXPECT_EQ(rig.thread.WaitForResult(0x116, 5000), RESULT_SUCCESS);
-}
 
-TEST(Streaming, ProbeReturnsAnyByteOfItsFiveReads) {
-  StreamRig rig;
+  // The listen after the loader: any byte of its five reads.
   rig.world.serial.Reply(0x00, 4 * 300 + 150);  // during the fifth read
   EXPECT_EQ(rig.thread.ProbeForReply(), 0);
   rig.world.serial.readAttempts = 0;
