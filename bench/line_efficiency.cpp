@@ -61,7 +61,11 @@ void Run(EngineRig& rig, const testing::TempDir& dir, const Case& c, std::uint32
 
   RawClient raw;
   RawClient::Copy copy;
-  if (raw.Open(sim.Device()) && raw.Handshake(c.speed)) copy = raw.CopyWith({"cat", image}, 5000);
+  // cat is done once the pty holds the rest, up to some 12 KiB: seven seconds of
+  // line at 19200 bps before the end byte is even taken.
+  const int answerTimeoutMs = static_cast<int>(LineSeconds(16 * kKiB, c.rate) * 1000) + 5000;
+  if (raw.Open(sim.Device()) && raw.Handshake(c.speed))
+    copy = raw.CopyWith({"cat", image}, answerTimeoutMs);
   Note(name + ": engine " + FormatSeconds(engine) + ", limit " + FormatSeconds(limit) + ", cat " +
        (copy.ok ? FormatSeconds(copy.seconds) : std::string("failed")) +
        (copy.ok ? " (cat / limit " + Fixed(copy.seconds / limit, 4) + ")" : ""));

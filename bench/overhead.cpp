@@ -16,7 +16,7 @@ namespace portflash::bench {
 namespace {
 
 constexpr std::uint64_t kImageSize = 32 * kMiB;
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 constexpr double kCpuGoal = 2.0;
 
 struct Sample {
