@@ -21,11 +21,11 @@ class ProfileDirs {
     std::string pattern = (fs::temp_directory_path() / "pfqsXXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     root_ = pattern;
-    Write(
-        "user",
-        "[LDR Filename]\nkvr=loaders/user-kvr.ldr\nTNW=loaders/tnw.ldr\njdq=loaders/user-jdq.ldr\n"
-        "[ports]\nCOM2=/dev/ttyACM0\n[last bin file]\nfilename=/images/old.bin\n"
-        "[Fallback Test]\nKEY=user\n");
+    Write("user",
+          "[LDR Filename]\nkvr=loaders/user-kvr.ldr\nTNW=loaders/tnw.ldr\n"
+          "jdq=loaders/user-jdq.ldr\n[ports]\nCOM2=/dev/ttyACM0\n"
+          "[last bin file]\nfilename=/images/old.bin\nFILENAME=/images/old2.bin\n"
+          "[Fallback Test]\nKEY=user\n");
     Write("system",
           "[LDR%20Filename]\nkvr=loaders/system-kvr.ldr\nhpz=loaders/hpz.ldr\n"
           "JDQ=loaders/system-jdq.ldr\n[Ports]\nCOM1=/dev/ttyUSB0\n"
@@ -66,7 +66,6 @@ TEST(QSettingsProfile, ReadsTheUserEntryElseTheSystemOneWithoutRegardToCase) {
       {"LDR Filename", "kvr", "loaders/user-kvr.ldr"},
       {"ldr filename", "KVR", "loaders/user-kvr.ldr"},
       {"LDR FILENAME", "tnw", "loaders/tnw.ldr"},
-      {"Last Bin File", "Filename", "/images/old.bin"},
       {"LDR Filename", "JDQ", "loaders/user-jdq.ldr"},
       {"LDR Filename", "hpz", "loaders/hpz.ldr"},
       {"install version", "VERSION", "1.0.0"},
@@ -85,7 +84,7 @@ TEST(QSettingsProfile, WriteReplacesEveryCaseOfTheEntryAndRemoveUncoversTheSyste
   QSettingsProfile profile;
   profile.WriteString("Last Bin File", "Filename", "/images/new.bin");
   EXPECT_EQ(QSettingsProfile().GetString("last bin file", "FILENAME"), "/images/new.bin");
-  EXPECT_EQ(g_dirs.UserFile().find("old.bin"), std::string::npos) << g_dirs.UserFile();
+  EXPECT_EQ(g_dirs.UserFile().find("/images/old"), std::string::npos) << g_dirs.UserFile();
   profile.RemoveEntry("LAST BIN FILE", "filename");
   EXPECT_EQ(profile.GetString("Last Bin File", "Filename"), "");
   EXPECT_EQ(g_dirs.UserFile().find("new.bin"), std::string::npos);

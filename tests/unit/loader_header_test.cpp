@@ -61,26 +61,28 @@ TEST(LoaderHeader, MarkedAreaListsTheNamesRunTogether) {
 }
 
 // A loader with the texts at offset x; the filler before it holds a NUL at every
-// fourth offset, so that reading at the wrong offset finds other texts.
+// fourth offset and just before x, so that reading at a wrong offset finds other texts.
 std::string FixedLoader(std::size_t x, const std::string& skipped, const std::string& list) {
   std::string bytes = "LDR1";
-  while (bytes.size() < x) bytes.push_back(bytes.size() % 4 == 0 ? '\0' : '#');
+  while (bytes.size() < x)
+    bytes.push_back(bytes.size() % 4 == 0 || bytes.size() + 1 == x ? '\0' : '#');
   return bytes + skipped + kNul + list + kNul + "body";
 }
 
 // Otherwise a skipped text and the product list start at an offset that the lowered
 // prefix chooses; both texts must end in the 1000 bytes read.
 TEST(LoaderHeader, FixedLayoutReadsTheListAfterTheSkippedTextAtThePrefixsOffset) {
-  const std::string kvr = FixedLoader(15, "Boot v2", "ONE TWO");
+  const std::string hpz = FixedLoader(1031, "", "ONE TWO"), kvr = FixedLoader(15, "", "ONE TWO");
   ExpectHeaders({
-      {FixedLoader(1031, "Boot v2", "ONE TWO"), "HPZ", true, "ONE TWO", 0},
-      {FixedLoader(1031, "Boot v2", "ONE TWO"), "jDq", true, "ONE TWO", 0},
-      {FixedLoader(1031, "Boot v2", "ONE TWO"), "kvr", true, "###", 0},
+      {hpz, "HPZ", true, "ONE TWO", 0},
+      {hpz, "jDq", true, "ONE TWO", 0},
+      {hpz, "kvr", true, "###", 0},
       {kvr, "KVR", true, "ONE TWO", 0},
       {kvr, "tnw", true, "ONE TWO", 0},
-      {kvr, "abc", true, "##Boot v2", 0},
-      {kvr, "hpzz", true, "##Boot v2", 0},
-      {kvr, nullptr, true, "##Boot v2", 0},
+      {kvr, "abc", true, "#", 0},
+      {kvr, "hpzz", true, "#", 0},
+      {kvr, nullptr, true, "#", 0},
+      {FixedLoader(15, "Boot v2", "ONE TWO"), "kvr", true, "ONE TWO", 0},
       {FixedLoader(10, "", "LIST"), "abc", true, "LIST", 0},
       {FixedLoader(10, "", ""), "abc", true, "", 0},
       {std::string(1008, 'y') + Bytes({0, 0}), "abc", true, "", 0},

@@ -87,6 +87,9 @@ TEST(PosixSerial, OpenIsExclusiveUntilClosedAndTheSettingsComeBackExactly) {
   SerialPlatform& platform = GetSerialPlatform();
   CommHandle port = OpenCommPort(pty.path.c_str());
   ASSERT_NE(port, nullptr);
+  int exclusive = 0;  // also against programs that take no lock
+  ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
   OpenFailure why;
   EXPECT_EQ(platform.Open(pty.path, &why), -1);
   EXPECT_EQ(why.kind, OpenError::Busy);
@@ -97,7 +100,6 @@ TEST(PosixSerial, OpenIsExclusiveUntilClosedAndTheSettingsComeBackExactly) {
   ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   // The exclusive flag would outlive the descriptor on a pty if left set.
-  int exclusive = 1;
   ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0);
   const int again = platform.Open(pty.path, &why);
