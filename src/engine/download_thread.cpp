@@ -71,10 +71,7 @@ void CDownloadThread::RunDownload() {
   OpenFailure why;
   m_hPort = OpenCommPort(portName, &why);
   if (m_hPort == nullptr) {
-    std::string text = LoadStringResource(IDS_OPEN_FAILED);
-    const std::string detail = DescribeOpenFailure(why, ResolvePortDevice(portName));
-    if (!detail.empty()) text += "\n" + detail;
-    m_app.GetDialogs().ShowMessage(text);
+    m_app.GetDialogs().ShowMessage(OpenFailureMessage(portName, why));
     // The page keeps Finish disabled until the user cancels: the pointer stays set.
     m_bAbort = 1;
     return;

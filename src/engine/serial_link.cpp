@@ -16,6 +16,7 @@
 #include "app/profile.h"
 #include "app/update_app.h"
 #include "engine/clock.h"
+#include "res/string_table.h"
 
 namespace portflash {
 
@@ -314,6 +315,13 @@ ResultCode WriteCommBlock(const std::uint8_t* buffer, std::size_t length) {
   std::uint8_t byte = 0;
   if (GetSerialPlatform().ReadByte(port->fd, &byte) == IoStatus::Ok) return byte;
   return RESULT_NO_DATA;
+}
+
+std::string OpenFailureMessage(const char* portName, const OpenFailure& why) {
+  std::string text = LoadStringResource(IDS_OPEN_FAILED);
+  const std::string detail = DescribeOpenFailure(why, ResolvePortDevice(portName));
+  if (!detail.empty()) text += "\n" + detail;
+  return text;
 }
 
 std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devicePath) {

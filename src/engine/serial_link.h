@@ -45,5 +45,7 @@ std::uint16_t GetReadDelay();
 
 // Text for an open failure, one line, for under message 121.
 std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devicePath);
+// Message 121 with that line under it.
+std::string OpenFailureMessage(const char* portName, const OpenFailure& why);
 
 }  // namespace portflash

@@ -149,10 +149,7 @@ bool CCommPage::OnKillActive() {
   OpenFailure why;
   CommHandle handle = OpenCommPort(port.c_str(), &why);
   if (handle == nullptr) {
-    std::string text = LoadStringResource(IDS_OPEN_FAILED);
-    const std::string detail = DescribeOpenFailure(why, ResolvePortDevice(port));
-    if (!detail.empty()) text += "\n" + detail;
-    m_context.app.GetDialogs().ShowMessage(text);
+    m_context.app.GetDialogs().ShowMessage(OpenFailureMessage(port.c_str(), why));
     return false;
   }
   CUpdateApp& app = m_context.app;
