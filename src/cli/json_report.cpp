@@ -140,10 +140,12 @@ std::string FormatJson(const RunReport& report) {
   if (report.end == RunReport::End::Refused || report.end == RunReport::End::Cancelled) {
     outcome.reset();
   }
+  // A plain number: g++ -O2 wrongly warns of an uninitialised optional here.
+  const long code = outcome.has_value() ? static_cast<long>(outcome.value()) : -1;
   Object json;
-  json.Raw("outcome", outcome ? std::to_string(*outcome) : "null");
+  json.Raw("outcome", code >= 0 ? std::to_string(code) : "null");
   json.String("outcome_name", EndName(report));
-  json.Raw("unit_code", outcome && *outcome <= 0xFF ? std::to_string(*outcome) : "null");
+  json.Raw("unit_code", code >= 0 && code <= 0xFF ? std::to_string(code) : "null");
   json.String("outcome_text", report.outcomeText);
   json.String("port", report.port);
   json.String("device", report.device);

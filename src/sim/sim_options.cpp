@@ -302,11 +302,10 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
     arg.remove_prefix(2);
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
-    const std::optional<std::string_view> inlineValue =
-        equals == std::string_view::npos ? std::nullopt
-                                         : std::optional<std::string_view>(arg.substr(equals + 1));
+    const bool hasInlineValue = equals != std::string_view::npos;
+    const std::string_view inlineValue = hasInlineValue ? arg.substr(equals + 1) : "";
     if (name == "garbage") {
-      if (!ApplyGarbage(parsed, inlineValue.value_or("both"))) {
+      if (!ApplyGarbage(parsed, hasInlineValue ? inlineValue : "both")) {
         *error = "--garbage takes stages, listen or both";
         return ParseOutcome::UsageError;
       }
@@ -322,15 +321,15 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
     }
     std::string_view value;
     if (spec->takesValue) {
-      if (inlineValue) {
-        value = *inlineValue;
+      if (hasInlineValue) {
+        value = inlineValue;
       } else if (i + 1 < argc) {
         value = argv[++i];
       } else {
         *error = "--" + std::string(name) + " needs a value";
         return ParseOutcome::UsageError;
       }
-    } else if (inlineValue) {
+    } else if (hasInlineValue) {
       *error = "--" + std::string(name) + " takes no value";
       return ParseOutcome::UsageError;
     }
