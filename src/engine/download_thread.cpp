@@ -89,6 +89,10 @@ void CDownloadThread::RunDownload() {
     m_outcome = outcome;
   }
   ShowResult(outcome);
+  // Free the port before the download stops being set, so that "Again?"
+  // offered at once finds it free.
+  CloseCommPort(m_hPort);
+  m_hPort = nullptr;
   m_app.ClearDownloadThread(this);
 }
 
