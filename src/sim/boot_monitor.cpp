@@ -176,10 +176,11 @@ void BootMonitor::Answer() {
 }
 
 void BootMonitor::Send(const std::vector<std::uint8_t>& bytes) {
-  // Stamped before the write: the PC may well act on the byte before the write returns.
+  // Stamped and traced before the write: the PC may act on the byte before the
+  // write returns, and whoever reads the trace must find the byte already there.
   const auto sending = Clock::now();
-  line_.Send(bytes);
   for (const std::uint8_t byte : bytes) trace_.Note("out", byte, sending);
+  line_.Send(bytes);
 }
 
 void BootMonitor::StartImage(ImageKind kind) {
