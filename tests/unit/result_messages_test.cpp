@@ -36,7 +36,6 @@ TEST(ResultMessages, FileThatCannotBeUsedGivesTheBuiltInTexts) {
   } cases[] = {
       {std::nullopt, "Unable to open error file\n"},
       {"[errorfile] \n1 x\n", noHeader},
-      {" [errorfile]\n1 x\n", noHeader},
       {"[error file]\n1 x\n", noHeader},
       {"", noHeader},
   };

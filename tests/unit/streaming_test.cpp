@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "support/fake_unit.h"
 
 namespace portflash::testing {
@@ -28,6 +30,14 @@ struct StreamRig : OpenPortRig {
     return sizes;
   }
   bool Progressed(const std::string& call) const { return CountCalls(progress.calls, call) > 0; }
+  // Runs then() once the unit has taken `count` bytes of the agent.
+  void AtAgentBytes(std::size_t count, std::function<void()> then) {
+    world.serial.onByte = [this, count, then, hook = world.serial.onByte](
+                              FakeSerialPlatform& serial, std::uint8_t byte) {
+      hook(serial, byte);
+      if (unit->agent.size() == count) then();
+    };
+  }
 };
 
 Bytes WithEndByte(Bytes bytes, std::size_t keep) {
@@ -187,12 +197,8 @@ TEST(Streaming, FileThatShrinksMidImageEndsTheTransferAsNoFile) {
     StreamRig rig;
     const Bytes bytes = ImageBytes(size);
     const std::string path = rig.WriteFile("agent.bin", bytes);
-    FakeUnit& unit = rig.Unit(size);
-    auto unitHook = rig.world.serial.onByte;
-    rig.world.serial.onByte = [&, unitHook](FakeSerialPlatform& serial, std::uint8_t byte) {
-      unitHook(serial, byte);
-      if (unit.agent.size() == 1000 && ::truncate(path.c_str(), off_t(cut)) != 0) ADD_FAILURE();
-    };
+    rig.Unit(size);
+    rig.AtAgentBytes(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
     EXPECT_EQ(rig.thread.SendImage(path.c_str(), 22), RESULT_NO_FILE);
     EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, cut));
     EXPECT_FALSE(rig.Progressed("complete 103"));
@@ -201,12 +207,8 @@ TEST(Streaming, FileThatShrinksMidImageEndsTheTransferAsNoFile) {
 
 TEST(Streaming, CancelStopsBeforeTheNextChunkWithoutTheEndByte) {
   StreamRig rig;
-  FakeUnit& unit = rig.Unit(5000);
-  auto unitHook = rig.world.serial.onByte;
-  rig.world.serial.onByte = [&, unitHook](FakeSerialPlatform& serial, std::uint8_t byte) {
-    unitHook(serial, byte);
-    if (unit.agent.size() == 2000) rig.thread.Abort();
-  };
+  rig.Unit(5000);
+  rig.AtAgentBytes(2000, [&] { rig.thread.Abort(); });
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_SUCCESS);
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
   EXPECT_FALSE(rig.Progressed("complete 103"));
