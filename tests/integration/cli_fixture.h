@@ -1,11 +1,13 @@
 #pragma once
 // Shared by the tests that run portflash-cli against portflash-sim: the sample
-// image set, a simulator, and a fixture with a private profile.
+// image set, and a fixture with a private profile.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -18,30 +20,15 @@ namespace fs = std::filesystem;
 
 inline const std::string kCli = PORTFLASH_CLI;
 inline const std::string kSim = PORTFLASH_SIM;
-inline const std::string kSourceDir = PORTFLASH_SOURCE_DIR;
-
 inline const std::string kPowerOff = "Please Power OFF your unit and Click OK to continue.";
 inline const std::string kSuccess = "Update completed successfully";
-inline const std::string kSyncFailed = "Failed to synchronise with device";
-inline const std::string kWriteFailed = "Failed to write data to device";
 inline const std::string kOpenFailed =
     "Unable to open the COM port\nPlease check that there are no other applications using the "
     "COM port";
 inline const std::string kCancelled = "Download cancelled";
 
-inline constexpr int kExitCancelled = 130;
-
 inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// Every text by which a download's outcome can show.
-inline bool HasOutcome(const std::string& out) {
-  for (const char* text : {"Update completed successfully", "Timeout waiting for device",
-                           "Failed to write data", "Failed to synchronise", "ERROR:"}) {
-    if (Contains(out, text)) return true;
-  }
-  return false;
 }
 
 inline ChildProcess::Options Command(std::vector<std::string> argv) {
@@ -62,7 +49,11 @@ inline std::string Describe(const RunResult& run) {
          run.err;
 }
 
-// The sample image set, made once for the file by the project's own script.
+inline std::string PortSettings(const std::string& device) {
+  return RunToEnd(Command({"/bin/sh", "-c", "stty -g -F \"$0\"", device}), 5s).out;
+}
+
+// The sample image set, made once by the project's own script.
 class SampleSet {
  public:
   static const SampleSet& Get() {
@@ -70,33 +61,19 @@ class SampleSet {
     return set;
   }
   std::string Dir() const { return dir_.Path(); }
-  std::string Loader(const std::string& family) const {
-    return dir_ / ("loaders/" + family + ".ldr");
-  }
-  std::string Agent(const std::string& family) const {
-    return dir_ / ("images/" + family + "-agent.bin");
-  }
+  std::string Loader() const { return dir_ / "loaders/kvr.ldr"; }
+  std::string Agent() const { return dir_ / "images/kvr-agent.bin"; }
   std::string Profile() const { return dir_ / "profile/Tarvex Corporation/Portflash.conf"; }
   bool Ok() const { return ok_; }
 
  private:
   SampleSet() {
-    RunResult made = RunToEnd(Command({kSourceDir + "/scripts/make-sample-set", dir_.Path()}));
-    ok_ = made.status == 0 && fs::exists(Loader("kvr")) && fs::exists(Agent("kvr"));
+    const std::string script = PORTFLASH_SOURCE_DIR "/scripts/make-sample-set";
+    ok_ = RunToEnd(Command({script, dir_.Path()})).status == 0 && fs::exists(Agent());
   }
   TempDir dir_;
   bool ok_ = false;
 };
-
-// A simulated unit; "{dir}" in its arguments is a directory of its own.
-class Sim : public SimProcess {
- public:
-  explicit Sim(const std::vector<std::string>& args) : SimProcess(kSim, args) {}
-};
-
-inline std::string PortSettings(const std::string& device) {
-  return RunToEnd(Command({"/bin/sh", "-c", "stty -g -F \"$0\"", device}), 5s).out;
-}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -116,8 +93,7 @@ class CliTest : public ::testing::Test {
 
   ChildProcess::Options Cli(std::vector<std::string> args,
                             const std::string& program = kCli) const {
-    ChildProcess::Options options;
-    options.argv = {program};
+    ChildProcess::Options options = Command({program});
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.env["XDG_CONFIG_HOME"] = temp_ / "config";
     options.env["XDG_CONFIG_DIRS"] = temp_ / "no-system-config";
@@ -129,13 +105,27 @@ class CliTest : public ::testing::Test {
     return RunToEnd(Cli(std::move(args)), limit);
   }
 
-  // A download of the kvr images with the loader given on the command line.
-  // Without --yes the power-off request reads stdin, which is at its end here.
-  RunResult Download(const Sim& sim, std::vector<std::string> extra = {}) const {
-    std::vector<std::string> args = {"--port", sim.Device(), "--loader", Sample().Loader("kvr")};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back("images/kvr-agent.bin");
-    return RunCli(args);
+  // The kvr images on `port` with the loader given, and `extra` options.
+  std::vector<std::string> Download(const std::string& port,
+                                    std::vector<std::string> extra = {"--yes"}) const {
+    extra.insert(extra.end(), {"--port", port, "--loader", Sample().Loader(), Sample().Agent()});
+    return extra;
+  }
+
+  // Runs the CLI with stdin open and nobody at it; Ctrl-C once `waitFor` shows.
+  RunResult Interrupt(std::vector<std::string> args, const std::string& waitFor,
+                      std::chrono::milliseconds* took = nullptr) const {
+    ChildProcess::Options options = Cli(std::move(args));
+    options.stdinText = "";
+    options.keepStdinOpen = true;
+    ChildProcess cli;
+    EXPECT_TRUE(cli.Start(options));
+    EXPECT_TRUE(cli.WaitForOutput(waitFor, 20s)) << waitFor;
+    std::this_thread::sleep_for(300ms);
+    cli.Signal(SIGINT);
+    const int status = cli.Wait(15s);
+    if (took != nullptr) *took = cli.LastWaitTime();
+    return {status, cli.Stdout(), cli.Stderr()};
   }
 
   TempDir temp_;

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,30 +15,6 @@
 extern char** environ;
 
 namespace portflash::testing {
-namespace {
-
-std::vector<std::string> BuildEnvironment(
-    const std::map<std::string, std::optional<std::string>>& changes) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    std::string name = text.substr(0, text.find('='));
-    if (changes.count(name) == 0) result.push_back(text);
-  }
-  for (const auto& [name, value] : changes) {
-    if (value) result.push_back(name + "=" + *value);
-  }
-  return result;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> result;
-  for (std::string& text : texts) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !status_) {
@@ -47,24 +22,29 @@ ChildProcess::~ChildProcess() {
     Wait(std::chrono::seconds(5));
   }
   if (reader_.joinable()) reader_.join();
-  if (inFd_ >= 0) close(inFd_);
+  CloseStdin();
 }
 
 bool ChildProcess::Start(const Options& options) {
   int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return false;
-  if (pipe2(errPipe, O_CLOEXEC) != 0) return false;
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return false;
   if (options.stdinText && pipe2(inPipe, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> args = options.argv;
-  std::vector<std::string> env = BuildEnvironment(options.env);
-  std::vector<char*> argp = Pointers(args);
-  std::vector<char*> envp = Pointers(env);
+  std::vector<std::string> args = options.argv, env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (options.env.count(text.substr(0, text.find('='))) == 0) env.push_back(text);
+  }
+  for (const auto& [name, value] : options.env) env.push_back(name + "=" + value);
+  std::vector<char*> argp, envp;
+  for (auto& arg : args) argp.push_back(arg.data());
+  for (auto& entry : env) envp.push_back(entry.data());
+  argp.push_back(nullptr);
+  envp.push_back(nullptr);
 
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
-    int in = inPipe[0] >= 0 ? inPipe[0] : open("/dev/null", O_RDONLY);
-    dup2(in, STDIN_FILENO);
+    dup2(inPipe[0] >= 0 ? inPipe[0] : open("/dev/null", O_RDONLY), STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     // A test runner may have blocked or ignored these; the child starts clean.
@@ -79,44 +59,38 @@ bool ChildProcess::Start(const Options& options) {
   }
   close(outPipe[1]);
   close(errPipe[1]);
-  outFd_ = outPipe[0];
-  errFd_ = errPipe[0];
   if (inPipe[0] >= 0) {
     close(inPipe[0]);
     inFd_ = inPipe[1];
     const std::string& text = *options.stdinText;
-    if (!text.empty() && write(inFd_, text.data(), text.size()) < 0) {
-      // The child went already; its status says why.
-    }
+    // A child that went already leaves the write failing; its status says why.
+    if (!text.empty() && write(inFd_, text.data(), text.size()) < 0) CloseStdin();
     if (!options.keepStdinOpen) CloseStdin();
   }
-  reader_ = std::thread([this] { Pump(); });
+  reader_ = std::thread([this, out = outPipe[0], err = errPipe[0]] { Pump(out, err); });
   return true;
 }
 
-void ChildProcess::Pump() {
-  char buffer[4096];
-  bool outOpen = true, errOpen = true;
-  while (outOpen || errOpen) {
-    pollfd fds[2] = {{outOpen ? outFd_ : -1, POLLIN, 0}, {errOpen ? errFd_ : -1, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
+void ChildProcess::Pump(int outFd, int errFd) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].revents == 0) continue;
-      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       std::lock_guard lock(mutex_);
       if (got > 0) {
         (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
-        (i == 0 ? outOpen : errOpen) = false;
+        close(fds[i].fd);
+        fds[i].fd = -1;
       }
       changed_.notify_all();
     }
   }
-  close(outFd_);
-  close(errFd_);
+  for (const pollfd& fd : fds)
+    if (fd.fd >= 0) close(fd.fd);
   std::lock_guard lock(mutex_);
   ended_ = true;
   changed_.notify_all();
@@ -141,27 +115,23 @@ void ChildProcess::CloseStdin() {
 }
 
 bool ChildProcess::Running() {
-  if (pid_ <= 0 || status_) return false;
   int raw = 0;
-  if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    return false;
-  }
-  return true;
+  if (pid_ <= 0 || status_) return false;
+  if (waitpid(pid_, &raw, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return false;
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
-  auto start = std::chrono::steady_clock::now();
-  auto deadline = start + timeout;
+  const auto start = std::chrono::steady_clock::now();
   while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (std::chrono::steady_clock::now() - start >= timeout) {
       kill(pid_, SIGKILL);
-      int raw = 0;
-      waitpid(pid_, &raw, 0);
+      waitpid(pid_, nullptr, 0);
       status_ = -1;
-      break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   lastWait_ = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
@@ -181,12 +151,9 @@ std::string ChildProcess::Stderr() {
 
 RunResult RunToEnd(const ChildProcess::Options& options, std::chrono::milliseconds timeout) {
   ChildProcess child;
-  RunResult result;
-  if (!child.Start(options)) return result;
-  result.status = child.Wait(timeout);
-  result.out = child.Stdout();
-  result.err = child.Stderr();
-  return result;
+  if (!child.Start(options)) return {};
+  const int status = child.Wait(timeout);
+  return {status, child.Stdout(), child.Stderr()};
 }
 
 TempDir::TempDir() {
@@ -195,9 +162,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (path_.empty()) return;
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -17,13 +17,12 @@ namespace portflash::testing {
 class ChildProcess {
  public:
   struct Options {
-    std::vector<std::string> argv;
-    // Added to (or replacing in) this process's environment; nullopt removes the name.
-    std::map<std::string, std::optional<std::string>> env;
-    std::string workDir;  // empty: this process's
-    // Without stdinText the child's stdin is /dev/null. With it, the text is
-    // written to a pipe, which stays open when keepStdinOpen is set.
-    std::optional<std::string> stdinText;
+    std::vector<std::string> argv{};
+    std::map<std::string, std::string> env{};  // added to (or replacing in) this one's
+    std::string workDir{};                     // empty: this process's
+    // Without stdinText stdin is /dev/null; with it, a pipe that gets the text and
+    // stays open when keepStdinOpen is set.
+    std::optional<std::string> stdinText{};
     bool keepStdinOpen = false;
   };
 
@@ -34,50 +33,41 @@ class ChildProcess {
 
   bool Start(const Options& options);
   pid_t Pid() const { return pid_; }
-
-  // Waits until stdout or stderr holds `text` (true) or the time runs out or the
-  // child's output has ended (false).
+  // True once stdout or stderr holds `text`; false when time or output ran out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
   void Signal(int number);
   void CloseStdin();
-  // The exit status (128 + signal for a killed child); kills it and returns -1
-  // when it has not ended in time.
+  // The exit status (128 + signal when killed); -1, and killed, when not ended in time.
   int Wait(std::chrono::milliseconds timeout);
   bool Running();
-
   std::string Stdout();
   std::string Stderr();
-  // How long Wait took from the call, for time limits.
   std::chrono::milliseconds LastWaitTime() const { return lastWait_; }
 
  private:
-  void Pump();
+  void Pump(int outFd, int errFd);
 
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
   int inFd_ = -1;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::string out_;
-  std::string err_;
+  std::string out_, err_;
   bool ended_ = false;  // both pipes at end
   std::optional<int> status_;
   std::chrono::milliseconds lastWait_{0};
 };
 
-// Runs a child to its end (with a time limit) and returns what it printed.
 struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
 };
+// Runs a child to its end (with a time limit) and returns what it printed.
 RunResult RunToEnd(const ChildProcess::Options& options,
                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A directory under the system's temporary directory, removed with everything
-// in it when the object goes.
+// A temporary directory, removed with everything in it when the object goes.
 class TempDir {
  public:
   TempDir();
