@@ -311,16 +311,16 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
       }
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const auto& candidate : OptionTable()) {
-      if (candidate.name == name) spec = &candidate;
+      if (candidate.name == name) option = &candidate;
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       *error = "unknown option --" + std::string(name);
       return ParseOutcome::UsageError;
     }
     std::string_view value;
-    if (spec->takesValue) {
+    if (option->takesValue) {
       if (hasInlineValue) {
         value = inlineValue;
       } else if (i + 1 < argc) {
@@ -333,7 +333,7 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
       *error = "--" + std::string(name) + " takes no value";
       return ParseOutcome::UsageError;
     }
-    if (!spec->apply(parsed, value)) {
+    if (!option->apply(parsed, value)) {
       *error = "bad value '" + std::string(value) + "' for --" + std::string(name);
       return ParseOutcome::UsageError;
     }
