@@ -1,21 +1,15 @@
 #include "engine/serial_link.h"
 
-#include <dirent.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <vector>
 
 #include "app/profile.h"
 #include "app/update_app.h"
 #include "engine/clock.h"
+#include "platform/system.h"
 #include "res/string_table.h"
 
 namespace portflash {
@@ -63,7 +57,7 @@ bool WaitForDsr(const CommPort& port) {
   SerialPlatform& platform = GetSerialPlatform();
   for (;;) {
     unsigned lines = 0;
-    if (!platform.GetModemLines(port.fd, &lines)) return false;
+    if (!platform.GetModemLines(port.os, &lines)) return false;
     if ((lines & kModemDsr) != 0) return true;
     if (Aborted()) return false;
     GetClock().Pause(kDsrPollMs);
@@ -79,12 +73,12 @@ bool WriteAll(const CommPort& port, const std::uint8_t* data, std::size_t length
   while (done < length) {
     if (dsrFlow && !WaitForDsr(port)) return false;
     std::size_t taken = 0;
-    IoStatus status = platform.Write(port.fd, data + done, length - done, &taken);
+    IoStatus status = platform.Write(port.os, data + done, length - done, &taken);
     done += taken;
     if (status == IoStatus::HangUp || status == IoStatus::Error) return false;
     if (done < length && taken == 0) {
       if (Aborted()) return false;
-      platform.WaitWritable(port.fd, kPauseMs);
+      platform.WaitWritable(port.os, kPauseMs);
     }
   }
   return true;
@@ -96,11 +90,11 @@ bool WriteToLine(const std::uint8_t* data, std::size_t length) {
   SerialPlatform& platform = GetSerialPlatform();
   // RTS on while there is something to send, as a driver's RTS toggle does.
   const bool rtsToggle = port->hasModemLines && port->config.rtsControl == RtsControl::Toggle;
-  if (rtsToggle) platform.SetModemLines(port->fd, kModemRts, 0);
+  if (rtsToggle) platform.SetModemLines(port->os, kModemRts, 0);
   bool ok = WriteAll(*port, data, length);
   if (rtsToggle) {
-    if (ok) platform.Drain(port->fd);
-    platform.SetModemLines(port->fd, 0, kModemRts);
+    if (ok) platform.Drain(port->os);
+    platform.SetModemLines(port->os, 0, kModemRts);
   }
   return ok;
 }
@@ -112,83 +106,14 @@ bool WriteToLine(const std::uint8_t* data, std::size_t length) {
 void PauseBetweenReads(const CommPort* port, IoStatus lastRead) {
   SerialPlatform& platform = GetSerialPlatform();
   if (port != nullptr && lastRead == IoStatus::WouldBlock) {
-    platform.WaitReadable(port->fd, kPauseMs);
+    platform.WaitReadable(port->os, kPauseMs);
     return;
   }
   Clock& clock = GetClock();
   std::int64_t start = clock.Milliseconds();
-  if (port != nullptr) platform.WaitReadable(port->fd, kPauseMs);
+  if (port != nullptr) platform.WaitReadable(port->os, kPauseMs);
   std::int64_t left = kPauseMs - (clock.Milliseconds() - start);
   if (left > 0) clock.Pause(static_cast<int>(left));
-}
-
-std::string ReadSmallFile(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// True when the descriptor's open file holds a lock (a "lock:" line in its fdinfo).
-bool HoldsLock(const std::string& pid, const char* fd) {
-  std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
-  std::string line;
-  while (std::getline(info, line)) {
-    if (line.starts_with("lock:")) return true;
-  }
-  return false;
-}
-
-// A process other than us with the device open: "comm, process pid", or "".
-// The one whose descriptor holds the lock wins over others that merely have the
-// device open too (a simulator's own end, say).
-std::string FindHolder(const std::string& devicePath) {
-  const std::string self = std::to_string(::getpid());
-  char resolved[PATH_MAX];
-  std::string target = ::realpath(devicePath.c_str(), resolved) != nullptr ? resolved : devicePath;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return "";
-  std::string anyHolder;
-  std::string lockHolder;
-  while (lockHolder.empty()) {
-    dirent* entry = ::readdir(proc);
-    if (entry == nullptr) break;
-    std::string pid = entry->d_name;
-    if (pid.empty() || !std::isdigit(static_cast<unsigned char>(pid[0])) || pid == self) continue;
-    std::string fdDir = "/proc/" + pid + "/fd";
-    DIR* fds = ::opendir(fdDir.c_str());
-    if (fds == nullptr) continue;
-    while (dirent* fdEntry = ::readdir(fds)) {
-      if (fdEntry->d_name[0] == '.') continue;
-      std::string link = fdDir + "/" + fdEntry->d_name;
-      char buffer[PATH_MAX];
-      ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-      if (n <= 0 || target != std::string(buffer, static_cast<std::size_t>(n))) continue;
-      if (anyHolder.empty()) anyHolder = pid;
-      if (HoldsLock(pid, fdEntry->d_name)) {
-        lockHolder = pid;
-        break;
-      }
-    }
-    ::closedir(fds);
-  }
-  ::closedir(proc);
-  const std::string& pid = lockHolder.empty() ? anyHolder : lockHolder;
-  if (pid.empty()) return "";
-  return ReadSmallFile("/proc/" + pid + "/comm") + ", process " + pid;
-}
-
-std::string GroupOf(const std::string& devicePath) {
-  struct stat info {};
-  if (::stat(devicePath.c_str(), &info) != 0 || info.st_gid == 0) return "";
-  std::vector<char> buffer(16384);
-  group entry{};
-  group* result = nullptr;
-  if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &result) != 0 ||
-      result == nullptr) {
-    return "";
-  }
-  return result->gr_name;
 }
 
 }  // namespace
@@ -217,25 +142,25 @@ std::string ResolvePortDevice(const std::string& portName) {
     std::string mapped = app->GetProfile().GetString("Ports", entry);
     if (!mapped.empty()) return mapped;
   }
-  return "/dev/ttyS" + std::to_string(number - 1);
+  return system::DefaultComDevice(number);
 }
 
 CommHandle OpenCommPort(const char* portName, OpenFailure* why) {
   SerialPlatform& platform = GetSerialPlatform();
   std::string device = ResolvePortDevice(portName != nullptr ? portName : "");
   OpenFailure failure;
-  int fd = platform.Open(device, &failure);
-  if (fd < 0) {
+  SerialHandle os = platform.Open(device, &failure);
+  if (os == kNoSerialHandle) {
     g_hCommPort = nullptr;
     if (why != nullptr) *why = failure;
     return nullptr;
   }
   auto* port = new CommPort;
-  port->fd = fd;
+  port->os = os;
   port->devicePath = device;
-  platform.GetSettings(fd, &port->saved);  // a device we cannot read is still used
+  platform.GetSettings(os, &port->saved);  // a device we cannot read is still used
   unsigned lines = 0;
-  port->hasModemLines = platform.GetModemLines(fd, &lines);
+  port->hasModemLines = platform.GetModemLines(os, &lines);
   port->savedModemLines = lines & (kModemDtr | kModemRts);
   g_hCommPort = port;
   if (why != nullptr) *why = OpenFailure{};
@@ -245,12 +170,12 @@ CommHandle OpenCommPort(const char* portName, OpenFailure* why) {
 void CloseCommPort(CommHandle handle) {
   if (handle == nullptr) return;
   SerialPlatform& platform = GetSerialPlatform();
-  if (handle->saved.size != 0) platform.SetSettings(handle->fd, handle->saved);
+  if (handle->saved.size != 0) platform.SetSettings(handle->os, handle->saved);
   if (handle->hasModemLines) {
     unsigned driven = kModemDtr | kModemRts;
-    platform.SetModemLines(handle->fd, handle->savedModemLines, driven & ~handle->savedModemLines);
+    platform.SetModemLines(handle->os, handle->savedModemLines, driven & ~handle->savedModemLines);
   }
-  platform.Close(handle->fd);
+  platform.Close(handle->os);
   // The calling thread's reads and writes must not reach a freed port.
   if (g_hCommPort == handle) g_hCommPort = nullptr;
   delete handle;
@@ -277,15 +202,15 @@ ResultCode ConfigureCommPort(CommHandle handle, std::uint32_t rate, std::uint16_
   config.outxCtsFlow = false;
 
   SerialPlatform& platform = GetSerialPlatform();
-  if (!platform.Configure(handle->fd, handle->saved, config)) return RESULT_CONFIG_FAILED;
+  if (!platform.Configure(handle->os, handle->saved, config)) return RESULT_CONFIG_FAILED;
   handle->config = config;
   if (handle->hasModemLines) {
     // DTR handshake with input always taken at once keeps DTR on; RTS rises only
     // while sending.
     if (allSignals != 0) {
-      platform.SetModemLines(handle->fd, kModemDtr, kModemRts);
+      platform.SetModemLines(handle->os, kModemDtr, kModemRts);
     } else {
-      platform.SetModemLines(handle->fd, 0, kModemDtr | kModemRts);
+      platform.SetModemLines(handle->os, 0, kModemDtr | kModemRts);
     }
   }
   return RESULT_SUCCESS;
@@ -297,7 +222,7 @@ ResultCode ReadCommByte() {
   int budget = kReadBudgetMs;
   do {
     std::uint8_t byte = 0;
-    IoStatus status = port != nullptr ? platform.ReadByte(port->fd, &byte) : IoStatus::Error;
+    IoStatus status = port != nullptr ? platform.ReadByte(port->os, &byte) : IoStatus::Error;
     if (status == IoStatus::Ok) return byte;
     PauseBetweenReads(port, status);
     budget -= kPauseMs;
@@ -313,7 +238,7 @@ ResultCode WriteCommBlock(const std::uint8_t* buffer, std::size_t length) {
   if (!WriteToLine(buffer, length)) return RESULT_WRITE_FAILED;
   CommHandle port = g_hCommPort;
   std::uint8_t byte = 0;
-  if (GetSerialPlatform().ReadByte(port->fd, &byte) == IoStatus::Ok) return byte;
+  if (GetSerialPlatform().ReadByte(port->os, &byte) == IoStatus::Ok) return byte;
   return RESULT_NO_DATA;
 }
 
@@ -331,12 +256,12 @@ std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devic
     case OpenError::NotFound:
       return "The device " + devicePath + " does not exist.";
     case OpenError::Busy: {
-      std::string holder = FindHolder(devicePath);
+      std::string holder = system::FindPortHolder(devicePath);
       return devicePath + " is in use by another program" +
              (holder.empty() ? "" : " (" + holder + ")") + ".";
     }
     case OpenError::PermissionDenied: {
-      std::string groupName = GroupOf(devicePath);
+      std::string groupName = system::DeviceGroup(devicePath);
       if (groupName.empty()) return "Permission denied for " + devicePath + ".";
       return "Permission denied for " + devicePath + ": it belongs to group " + groupName +
              "; add yourself with: sudo usermod -aG " + groupName + " $USER, then log in again";

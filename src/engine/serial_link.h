@@ -9,9 +9,9 @@
 
 namespace portflash {
 
-// One open port: the descriptor and the settings it had before we touched it.
+// One open port: the system's handle and the settings it had before we touched it.
 struct CommPort {
-  int fd = -1;
+  SerialHandle os = kNoSerialHandle;
   std::string devicePath;
   SavedLineSettings saved;
   bool hasModemLines = false;
@@ -27,8 +27,8 @@ extern const std::uint32_t g_anBaudRates[7];
 // test open on the GUI thread, a download on its own thread) has its own.
 extern thread_local CommHandle g_hCommPort;
 
-// "COMn" -> the current application profile's "Ports"/"COMn" entry, else
-// /dev/ttyS<n-1>; a name starting with "/" is a device path and stays as it is.
+// "COMn" -> the current application profile's "Ports"/"COMn" entry, else the
+// system's device for COMn; a name starting with "/" is a device path and stays.
 std::string ResolvePortDevice(const std::string& portName);
 
 // Set by the download thread: block writes and flow-control waits give up when it is set.

@@ -52,34 +52,40 @@ struct OpenFailure {
 
 enum class IoStatus { Ok, WouldBlock, HangUp, Error };
 
-// The operating system's serial interface, one descriptor per open device.
+// What the system opens: a descriptor on POSIX, a HANDLE on Windows.
+using SerialHandle = std::intptr_t;
+inline constexpr SerialHandle kNoSerialHandle = -1;
+
+// The operating system's serial interface, one handle per open device.
 class SerialPlatform {
  public:
   virtual ~SerialPlatform() = default;
-  // Opens the device exclusively and non-blocking; -1 on failure with the reason.
-  virtual int Open(const std::string& devicePath, OpenFailure* why) = 0;
-  virtual void Close(int fd) = 0;
-  virtual bool GetSettings(int fd, SavedLineSettings* out) = 0;
-  virtual bool SetSettings(int fd, const SavedLineSettings& settings) = 0;
+  // Opens the device exclusively and non-blocking; kNoSerialHandle on failure with
+  // the reason.
+  virtual SerialHandle Open(const std::string& devicePath, OpenFailure* why) = 0;
+  virtual void Close(SerialHandle port) = 0;
+  virtual bool GetSettings(SerialHandle port, SavedLineSettings* out) = 0;
+  virtual bool SetSettings(SerialHandle port, const SavedLineSettings& settings) = 0;
   // Applies config on top of base (the fields config does not name keep base's values).
-  virtual bool Configure(int fd, const SavedLineSettings& base, const LineConfig& config) = 0;
+  virtual bool Configure(SerialHandle port, const SavedLineSettings& base,
+                         const LineConfig& config) = 0;
   // False when the device has no modem lines (a pseudo-terminal).
-  virtual bool GetModemLines(int fd, unsigned* bits) = 0;
-  virtual bool SetModemLines(int fd, unsigned on, unsigned off) = 0;
+  virtual bool GetModemLines(SerialHandle port, unsigned* bits) = 0;
+  virtual bool SetModemLines(SerialHandle port, unsigned on, unsigned off) = 0;
   // Never blocks: Ok with a byte, WouldBlock when nothing is there.
-  virtual IoStatus ReadByte(int fd, std::uint8_t* byte) = 0;
+  virtual IoStatus ReadByte(SerialHandle port, std::uint8_t* byte) = 0;
   // Writes what the driver takes now (possibly 0 bytes: WouldBlock).
-  virtual IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+  virtual IoStatus Write(SerialHandle port, const std::uint8_t* data, std::size_t length,
                          std::size_t* written) = 0;
   // Wait at most timeoutMs for the device to become readable (or writable).
   // True when it did before the time ran out (a hang-up counts as readable).
-  virtual bool WaitReadable(int fd, int timeoutMs) = 0;
-  virtual bool WaitWritable(int fd, int timeoutMs) = 0;
+  virtual bool WaitReadable(SerialHandle port, int timeoutMs) = 0;
+  virtual bool WaitWritable(SerialHandle port, int timeoutMs) = 0;
   // Wait until every byte written has left the device.
-  virtual void Drain(int fd) = 0;
+  virtual void Drain(SerialHandle port) = 0;
 };
 
 SerialPlatform& GetSerialPlatform();
-void SetSerialPlatform(SerialPlatform* platform);  // null puts the POSIX platform back
+void SetSerialPlatform(SerialPlatform* platform);  // null puts the system's platform back
 
 }  // namespace portflash

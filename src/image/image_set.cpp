@@ -7,6 +7,7 @@
 #include "engine/dialogs.h"
 #include "engine/result_messages.h"
 #include "image/image_files.h"
+#include "platform/system.h"
 #include "res/string_table.h"
 
 namespace portflash {
@@ -31,14 +32,11 @@ std::string MessageFilePath(const std::string& loaderPath) {
 }  // namespace
 
 void CUpdateApp::InitAppDir() {
-  // The kernel's link names the executable with every link already resolved;
-  // realpath() just allocates a buffer of the right size.
-  char* exe = realpath("/proc/self/exe", nullptr);
-  if (exe == nullptr) return;  // no directory: loader names count from the working directory
-  const char* slash = std::strrchr(exe, '/');
-  std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - exe) + 1 : 0;
-  m_pszAppDir.reset(CopyLeft(exe, length));
-  std::free(exe);
+  const std::string exe = system::ExecutablePath();
+  if (exe.empty()) return;  // no directory: loader names count from the working directory
+  const std::size_t slash = exe.rfind('/');
+  const std::size_t length = slash != std::string::npos ? slash + 1 : 0;
+  m_pszAppDir.reset(CopyLeft(exe.c_str(), length));
 }
 
 void CUpdateApp::LoadLastAgentPath() {

@@ -34,7 +34,7 @@ void FakeSerialPlatform::ReplyAt(std::uint8_t byte, std::int64_t atMs) {
   incoming_.insert(it, Pending{atMs, byte});
 }
 
-int FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
+SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   calls.push_back("open " + devicePath);
   if (failOpen || isOpen) {
     if (why != nullptr) {
@@ -51,25 +51,25 @@ int FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   return 42;
 }
 
-void FakeSerialPlatform::Close(int) {
+void FakeSerialPlatform::Close(SerialHandle) {
   calls.push_back("close");
   ++closeCount;
   isOpen = false;
 }
 
-bool FakeSerialPlatform::GetSettings(int, SavedLineSettings* out) {
+bool FakeSerialPlatform::GetSettings(SerialHandle, SavedLineSettings* out) {
   calls.push_back("getsettings");
   *out = current;
   return true;
 }
 
-bool FakeSerialPlatform::SetSettings(int, const SavedLineSettings& settings) {
+bool FakeSerialPlatform::SetSettings(SerialHandle, const SavedLineSettings& settings) {
   calls.push_back("setsettings");
   current = settings;
   return true;
 }
 
-bool FakeSerialPlatform::Configure(int, const SavedLineSettings& base, const LineConfig& config) {
+bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base, const LineConfig& config) {
   calls.push_back("configure " + std::to_string(config.baudRate));
   if (failConfigure) return false;
   configs.push_back(config);
@@ -80,20 +80,20 @@ bool FakeSerialPlatform::Configure(int, const SavedLineSettings& base, const Lin
   return true;
 }
 
-bool FakeSerialPlatform::GetModemLines(int, unsigned* bits) {
+bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
   if (!hasModemLines) return false;
   *bits = modemLines;
   return true;
 }
 
-bool FakeSerialPlatform::SetModemLines(int, unsigned on, unsigned off) {
+bool FakeSerialPlatform::SetModemLines(SerialHandle, unsigned on, unsigned off) {
   if (!hasModemLines) return false;
   modemLines = (modemLines | on) & ~off;
   modemHistory.push_back(modemLines);
   return true;
 }
 
-IoStatus FakeSerialPlatform::ReadByte(int, std::uint8_t* byte) {
+IoStatus FakeSerialPlatform::ReadByte(SerialHandle, std::uint8_t* byte) {
   calls.push_back("read");
   ++readAttempts;
   if (onRead) onRead(*this);
@@ -105,7 +105,7 @@ IoStatus FakeSerialPlatform::ReadByte(int, std::uint8_t* byte) {
   return hungUp ? IoStatus::HangUp : IoStatus::WouldBlock;
 }
 
-IoStatus FakeSerialPlatform::Write(int, const std::uint8_t* data, std::size_t length,
+IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::size_t length,
                                    std::size_t* writtenCount) {
   calls.push_back("write " + std::to_string(length));
   *writtenCount = 0;
@@ -120,7 +120,7 @@ IoStatus FakeSerialPlatform::Write(int, const std::uint8_t* data, std::size_t le
   return IoStatus::Ok;
 }
 
-bool FakeSerialPlatform::WaitReadable(int, int timeoutMs) {
+bool FakeSerialPlatform::WaitReadable(SerialHandle, int timeoutMs) {
   calls.push_back("wait " + std::to_string(timeoutMs));
   if (hungUp) {
     return true;
@@ -134,11 +134,11 @@ bool FakeSerialPlatform::WaitReadable(int, int timeoutMs) {
   return false;
 }
 
-bool FakeSerialPlatform::WaitWritable(int, int) {
+bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
   return !hungUp;
 }
 
-void FakeSerialPlatform::Drain(int) {
+void FakeSerialPlatform::Drain(SerialHandle) {
   calls.push_back("drain");
 }
 

@@ -74,19 +74,19 @@ class FakeSerialPlatform : public SerialPlatform {
   const LineConfig* Config() const { return configs.empty() ? nullptr : &configs.back(); }
   std::size_t PendingReplies() const { return incoming_.size(); }
 
-  int Open(const std::string& devicePath, OpenFailure* why) override;
-  void Close(int fd) override;
-  bool GetSettings(int fd, SavedLineSettings* out) override;
-  bool SetSettings(int fd, const SavedLineSettings& settings) override;
-  bool Configure(int fd, const SavedLineSettings& base, const LineConfig& config) override;
-  bool GetModemLines(int fd, unsigned* bits) override;
-  bool SetModemLines(int fd, unsigned on, unsigned off) override;
-  IoStatus ReadByte(int fd, std::uint8_t* byte) override;
-  IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+  SerialHandle Open(const std::string& devicePath, OpenFailure* why) override;
+  void Close(SerialHandle fd) override;
+  bool GetSettings(SerialHandle fd, SavedLineSettings* out) override;
+  bool SetSettings(SerialHandle fd, const SavedLineSettings& settings) override;
+  bool Configure(SerialHandle fd, const SavedLineSettings& base, const LineConfig& config) override;
+  bool GetModemLines(SerialHandle fd, unsigned* bits) override;
+  bool SetModemLines(SerialHandle fd, unsigned on, unsigned off) override;
+  IoStatus ReadByte(SerialHandle fd, std::uint8_t* byte) override;
+  IoStatus Write(SerialHandle fd, const std::uint8_t* data, std::size_t length,
                  std::size_t* written) override;
-  bool WaitReadable(int fd, int timeoutMs) override;
-  bool WaitWritable(int fd, int timeoutMs) override;
-  void Drain(int fd) override;
+  bool WaitReadable(SerialHandle fd, int timeoutMs) override;
+  bool WaitWritable(SerialHandle fd, int timeoutMs) override;
+  void Drain(SerialHandle fd) override;
 
  private:
   FakeClock& clock_;

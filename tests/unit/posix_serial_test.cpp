@@ -12,8 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/posix_serial_termios2.h"
 #include "engine/serial_link.h"
+#include "platform/posix/termios2.h"
 
 namespace portflash {
 namespace {
@@ -53,14 +53,14 @@ TEST(PosixSerial, EveryTableRateIsSetOnARawLineAndReadsBackFromTheFarEnd) {
     EXPECT_EQ(far.inputRate, *rate);
   }
   LineState line;
-  ASSERT_TRUE(ReadLineState(port->fd, &line));
+  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
   EXPECT_TRUE(line.raw);
   EXPECT_EQ(line.dataBits, 8u);
   EXPECT_TRUE(line.parityCheck);  // the pty drops PARENB itself; checking stays asked for
   EXPECT_FALSE(line.parityOdd || line.twoStopBits || line.hardwareFlow || line.softwareFlow);
   EXPECT_EQ(line.vmin + line.vtime, 0);
   ASSERT_EQ(ConfigureCommPort(port, 19200, 0), RESULT_SUCCESS);
-  ASSERT_TRUE(ReadLineState(port->fd, &line));
+  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
   EXPECT_FALSE(line.parityCheck);
   CloseCommPort(port);
 }
@@ -87,7 +87,7 @@ TEST(PosixSerial, OpenIsExclusiveUntilClosedAndTheSettingsComeBackExactly) {
   // The exclusive flag would outlive the descriptor on a pty if left set.
   ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0);
-  const int again = platform.Open(pty.path, &why);
+  const SerialHandle again = platform.Open(pty.path, &why);
   EXPECT_GE(again, 0);
   EXPECT_EQ(why.kind, OpenError::None);
   platform.Close(again);
@@ -117,9 +117,9 @@ TEST(PosixSerial, ClosedFarEndIsAHangUpThatStillTimesOutLikeSilence) {
   SerialPlatform& platform = GetSerialPlatform();
   std::uint8_t byte = 0;
   std::size_t written = 0;
-  EXPECT_EQ(platform.ReadByte(port->fd, &byte), IoStatus::HangUp);
-  EXPECT_EQ(platform.Write(port->fd, &byte, 1, &written), IoStatus::HangUp);
-  EXPECT_TRUE(platform.WaitReadable(port->fd, 1000));  // at once
+  EXPECT_EQ(platform.ReadByte(port->os, &byte), IoStatus::HangUp);
+  EXPECT_EQ(platform.Write(port->os, &byte, 1, &written), IoStatus::HangUp);
+  EXPECT_TRUE(platform.WaitReadable(port->os, 1000));  // at once
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ReadCommByte(), RESULT_NO_DATA);

@@ -26,7 +26,7 @@ class LinkDevice : public FakeSerialPlatform {
   bool stallWrites = false;  // every Write call takes nothing
   std::vector<bool> rtsWhileWriting;
 
-  bool GetModemLines(int fd, unsigned* bits) override {
+  bool GetModemLines(SerialHandle fd, unsigned* bits) override {
     if (!FakeSerialPlatform::GetModemLines(fd, bits)) return false;
     if (dsrOffPolls > 0) {
       --dsrOffPolls;
@@ -34,7 +34,7 @@ class LinkDevice : public FakeSerialPlatform {
     }
     return true;
   }
-  IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+  IoStatus Write(SerialHandle fd, const std::uint8_t* data, std::size_t length,
                  std::size_t* taken) override {
     rtsWhileWriting.push_back((modemLines & kModemRts) != 0);
     if (!stallWrites) return FakeSerialPlatform::Write(fd, data, length, taken);

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/posix_serial_termios2.h"
 #include "engine/serial_platform.h"
+#include "platform/posix/termios2.h"
 
 namespace portflash {
 namespace {
@@ -61,7 +61,7 @@ bool WaitFor(int fd, short events, int timeoutMs) {
 
 class PosixSerialPlatform final : public SerialPlatform {
  public:
-  int Open(const std::string& devicePath, OpenFailure* why) override {
+  SerialHandle Open(const std::string& devicePath, OpenFailure* why) override {
     int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       int error = errno;
@@ -76,12 +76,12 @@ class PosixSerialPlatform final : public SerialPlatform {
       } else {
         Fail(why, OpenError::Other, error);
       }
-      return -1;
+      return kNoSerialHandle;
     }
     if (!::isatty(fd)) {
       ::close(fd);
       Fail(why, OpenError::NotSerial, ENOTTY);
-      return -1;
+      return kNoSerialHandle;
     }
     // The lock first: TIOCEXCL is per device, so setting it and then finding the
     // device taken would leave the other holder's flag to be cleared by us.
@@ -89,7 +89,7 @@ class PosixSerialPlatform final : public SerialPlatform {
       int error = errno;
       ::close(fd);
       Fail(why, error == EWOULDBLOCK ? OpenError::Busy : OpenError::Other, error);
-      return -1;
+      return kNoSerialHandle;
     }
     // Keeps out other programs that do not take the lock (root is not kept out).
     ::ioctl(fd, TIOCEXCL);
@@ -97,7 +97,8 @@ class PosixSerialPlatform final : public SerialPlatform {
     return fd;
   }
 
-  void Close(int fd) override {
+  void Close(SerialHandle handle) override {
+    const int fd = static_cast<int>(handle);
     if (fd < 0) return;
     // On a pseudo-terminal the exclusive flag outlives our descriptor.
     ::ioctl(fd, TIOCNXCL);
@@ -105,19 +106,24 @@ class PosixSerialPlatform final : public SerialPlatform {
     ::close(fd);
   }
 
-  bool GetSettings(int fd, SavedLineSettings* out) override {
+  bool GetSettings(SerialHandle handle, SavedLineSettings* out) override {
+    const int fd = static_cast<int>(handle);
     return posix_serial::ReadLineSettings(fd, out);
   }
 
-  bool SetSettings(int fd, const SavedLineSettings& settings) override {
+  bool SetSettings(SerialHandle handle, const SavedLineSettings& settings) override {
+    const int fd = static_cast<int>(handle);
     return posix_serial::WriteLineSettings(fd, settings);
   }
 
-  bool Configure(int fd, const SavedLineSettings& base, const LineConfig& config) override {
+  bool Configure(SerialHandle handle, const SavedLineSettings& base,
+                 const LineConfig& config) override {
+    const int fd = static_cast<int>(handle);
     return posix_serial::ApplyLineConfig(fd, base, config);
   }
 
-  bool GetModemLines(int fd, unsigned* bits) override {
+  bool GetModemLines(SerialHandle handle, unsigned* bits) override {
+    const int fd = static_cast<int>(handle);
     int lines = 0;
     if (::ioctl(fd, TIOCMGET, &lines) != 0) return false;
     unsigned result = 0;
@@ -129,7 +135,8 @@ class PosixSerialPlatform final : public SerialPlatform {
     return true;
   }
 
-  bool SetModemLines(int fd, unsigned on, unsigned off) override {
+  bool SetModemLines(SerialHandle handle, unsigned on, unsigned off) override {
+    const int fd = static_cast<int>(handle);
     int set = ToTiocm(on);
     int clear = ToTiocm(off & ~on);
     if (set != 0 && ::ioctl(fd, TIOCMBIS, &set) != 0) return false;
@@ -137,7 +144,8 @@ class PosixSerialPlatform final : public SerialPlatform {
     return true;
   }
 
-  IoStatus ReadByte(int fd, std::uint8_t* byte) override {
+  IoStatus ReadByte(SerialHandle handle, std::uint8_t* byte) override {
+    const int fd = static_cast<int>(handle);
     // Look before reading: after each chunk of a transfer the line is nearly always
     // empty, and one poll says so where an empty read needs a second call to tell
     // silence from a hang-up.
@@ -155,8 +163,9 @@ class PosixSerialPlatform final : public SerialPlatform {
     return IoStatus::Error;
   }
 
-  IoStatus Write(int fd, const std::uint8_t* data, std::size_t length,
+  IoStatus Write(SerialHandle handle, const std::uint8_t* data, std::size_t length,
                  std::size_t* written) override {
+    const int fd = static_cast<int>(handle);
     *written = 0;
     if (length == 0) return IoStatus::Ok;
     ssize_t n = ::write(fd, data, length);
@@ -171,10 +180,17 @@ class PosixSerialPlatform final : public SerialPlatform {
     return IoStatus::Error;
   }
 
-  bool WaitReadable(int fd, int timeoutMs) override { return WaitFor(fd, POLLIN, timeoutMs); }
-  bool WaitWritable(int fd, int timeoutMs) override { return WaitFor(fd, POLLOUT, timeoutMs); }
+  bool WaitReadable(SerialHandle handle, int timeoutMs) override {
+    const int fd = static_cast<int>(handle);
+    return WaitFor(fd, POLLIN, timeoutMs);
+  }
+  bool WaitWritable(SerialHandle handle, int timeoutMs) override {
+    const int fd = static_cast<int>(handle);
+    return WaitFor(fd, POLLOUT, timeoutMs);
+  }
 
-  void Drain(int fd) override {
+  void Drain(SerialHandle handle) override {
+    const int fd = static_cast<int>(handle);
     // tcdrain would wait forever on output held by flow control: poll the queue
     // instead and give up once it stops moving.
     constexpr auto kStall = std::chrono::milliseconds(1000);

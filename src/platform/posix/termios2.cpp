@@ -1,4 +1,4 @@
-#include "engine/posix_serial_termios2.h"
+#include "platform/posix/termios2.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,0 +1,17 @@
+#pragma once
+// What differs between the systems outside the serial platform itself.
+#include <string>
+
+namespace portflash::system {
+
+// The device "COMn" opens when the profile does not map it.
+std::string DefaultComDevice(unsigned number);
+// The program that holds a device open, as "name, process pid"; "" when the
+// system cannot tell.
+std::string FindPortHolder(const std::string& devicePath);
+// The group that owns a device, where a group decides who may open it; else "".
+std::string DeviceGroup(const std::string& devicePath);
+// This executable's full path with every link resolved; "" when unknown.
+std::string ExecutablePath();
+
+}  // namespace portflash::system
