@@ -83,6 +83,11 @@ class SerialPlatform {
   virtual bool WaitWritable(SerialHandle port, int timeoutMs) = 0;
   // Wait until every byte written has left the device.
   virtual void Drain(SerialHandle port) = 0;
+  // Bytes written that the driver still holds; false when the device cannot say.
+  virtual bool OutputQueued(SerialHandle port, std::size_t* bytes) = 0;
+  // Throw away what the driver holds, unsent or unread.
+  virtual void DiscardOutput(SerialHandle port) = 0;
+  virtual void DiscardInput(SerialHandle port) = 0;
 };
 
 SerialPlatform& GetSerialPlatform();

@@ -69,7 +69,8 @@ bool FakeSerialPlatform::SetSettings(SerialHandle, const SavedLineSettings& sett
   return true;
 }
 
-bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base, const LineConfig& config) {
+bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
+                                   const LineConfig& config) {
   calls.push_back("configure " + std::to_string(config.baudRate));
   if (failConfigure) return false;
   configs.push_back(config);
@@ -140,6 +141,19 @@ bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
 
 void FakeSerialPlatform::Drain(SerialHandle) {
   calls.push_back("drain");
+}
+
+bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
+  *bytes = 0;  // the fake's unit takes every byte at once
+  return true;
+}
+
+void FakeSerialPlatform::DiscardOutput(SerialHandle) {
+  calls.push_back("discard output");
+}
+
+void FakeSerialPlatform::DiscardInput(SerialHandle) {
+  calls.push_back("discard input");
 }
 
 FakeWorld::FakeWorld() {

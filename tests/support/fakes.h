@@ -87,6 +87,9 @@ class FakeSerialPlatform : public SerialPlatform {
   bool WaitReadable(SerialHandle fd, int timeoutMs) override;
   bool WaitWritable(SerialHandle fd, int timeoutMs) override;
   void Drain(SerialHandle fd) override;
+  bool OutputQueued(SerialHandle fd, std::size_t* bytes) override;
+  void DiscardOutput(SerialHandle fd) override;
+  void DiscardInput(SerialHandle fd) override;
 
  private:
   FakeClock& clock_;

@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -218,6 +219,19 @@ class PosixSerialPlatform final : public SerialPlatform {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }
+
+  bool OutputQueued(SerialHandle handle, std::size_t* bytes) override {
+    int queued = 0;
+    if (::ioctl(static_cast<int>(handle), TIOCOUTQ, &queued) != 0 || queued < 0) return false;
+    *bytes = static_cast<std::size_t>(queued);
+    return true;
+  }
+
+  void DiscardOutput(SerialHandle handle) override {
+    ::tcflush(static_cast<int>(handle), TCOFLUSH);
+  }
+
+  void DiscardInput(SerialHandle handle) override { ::tcflush(static_cast<int>(handle), TCIFLUSH); }
 
  private:
   static int ToTiocm(unsigned bits) {
