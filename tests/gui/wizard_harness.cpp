@@ -3,9 +3,7 @@
 #include <QApplication>
 #include <QTest>
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "gui/program.h"
 
@@ -28,11 +26,7 @@ WizardHarness::~WizardHarness() {
   DetachGui(*m_app, m_dialogs);
   m_wizard.reset();
   m_app->StopDownload();
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!m_context->downloads.AllEnded()) {
-    if (std::chrono::steady_clock::now() > until) std::abort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (!QTest::qWaitFor([this] { return m_context->downloads.AllEnded(); }, 20000)) std::abort();
 }
 
 bool WizardHarness::Show() {
@@ -54,12 +48,6 @@ int WizardHarness::Count(const std::string& text) const {
 
 bool WizardHarness::WaitForText(const std::string& text, int count, int timeoutMs) {
   return QTest::qWaitFor([&] { return Count(text) >= count; }, timeoutMs);
-}
-
-SampleSet::SampleSet() {
-  const std::string command = "python3 '" PORTFLASH_SOURCE_DIR "/scripts/make-sample-set' '" +
-                              m_dir.Path() + "' --agent-body 24K --loader-body 12K >/dev/null";
-  m_ok = !m_dir.Path().empty() && std::system(command.c_str()) == 0;
 }
 
 int RunGuiTests(int argc, char** argv, const std::function<int(int, char**)>& run) {

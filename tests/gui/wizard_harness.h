@@ -16,6 +16,7 @@
 #include "gui/qt_dialogs.h"
 #include "gui/setup_pages.h"
 #include "support/child_process.h"
+#include "support/harness.h"
 
 namespace portflash::testing {
 
@@ -51,21 +52,6 @@ class WizardHarness {
   std::unique_ptr<GuiContext> m_context;
   std::unique_ptr<CBaseWizard> m_wizard;
   bool m_yes = false;
-};
-
-// A sample image set made by scripts/make-sample-set (small bodies).
-class SampleSet {
- public:
-  SampleSet();
-  bool Ok() const { return m_ok; }
-  const std::string& Path() const { return m_dir.Path(); }
-  std::string AppDir() const { return m_dir.Path() + "/"; }
-  std::string Agent() const { return m_dir / "images/kvr-agent.bin"; }
-  std::string Loader() const { return m_dir / "loaders/kvr.ldr"; }
-
- private:
-  TempDir m_dir;
-  bool m_ok = false;
 };
 
 // main() of a GUI test: a throw-away XDG_CONFIG_HOME (so that no test touches the

@@ -1,13 +1,13 @@
 #pragma once
-// Shared by the tests that run portflash-cli against portflash-sim: the sample
-// image set, and a fixture with a private profile.
+// Shared by the tests that run portflash-cli against portflash-sim: a fixture
+// with a private profile.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -20,60 +20,12 @@ namespace fs = std::filesystem;
 
 inline const std::string kCli = PORTFLASH_CLI;
 inline const std::string kSim = PORTFLASH_SIM;
-inline const std::string kPowerOff = "Please Power OFF your unit and Click OK to continue.";
-inline const std::string kSuccess = "Update completed successfully";
-inline const std::string kOpenFailed =
-    "Unable to open the COM port\nPlease check that there are no other applications using the "
-    "COM port";
-inline const std::string kCancelled = "Download cancelled";
-
-inline bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 inline ChildProcess::Options Command(std::vector<std::string> argv) {
   ChildProcess::Options options;
   options.argv = std::move(argv);
   return options;
 }
-
-// A message as a JSON string holds it: line ends as \n (the texts have no other escapes).
-inline std::string JsonText(const std::string& text) {
-  std::string json = "\"";
-  for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
-  return json + "\"";
-}
-
-inline std::string Describe(const RunResult& run) {
-  return "exit " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "--- stderr\n" +
-         run.err;
-}
-
-inline std::string PortSettings(const std::string& device) {
-  return RunToEnd(Command({"/bin/sh", "-c", "stty -g -F \"$0\"", device}), 5s).out;
-}
-
-// The sample image set, made once by the project's own script.
-class SampleSet {
- public:
-  static const SampleSet& Get() {
-    static SampleSet set;
-    return set;
-  }
-  std::string Dir() const { return dir_.Path(); }
-  std::string Loader() const { return dir_ / "loaders/kvr.ldr"; }
-  std::string Agent() const { return dir_ / "images/kvr-agent.bin"; }
-  std::string Profile() const { return dir_ / "profile/Tarvex Corporation/Portflash.conf"; }
-  bool Ok() const { return ok_; }
-
- private:
-  SampleSet() {
-    const std::string script = PORTFLASH_SOURCE_DIR "/scripts/make-sample-set";
-    ok_ = RunToEnd(Command({script, dir_.Path()})).status == 0 && fs::exists(Agent());
-  }
-  TempDir dir_;
-  bool ok_ = false;
-};
 
 class CliTest : public ::testing::Test {
  protected:
@@ -121,7 +73,6 @@ class CliTest : public ::testing::Test {
     ChildProcess cli;
     EXPECT_TRUE(cli.Start(options));
     EXPECT_TRUE(cli.WaitForOutput(waitFor, 20s)) << waitFor;
-    std::this_thread::sleep_for(300ms);
     cli.Signal(SIGINT);
     const int status = cli.Wait(15s);
     if (took != nullptr) *took = cli.LastWaitTime();

@@ -1,6 +1,10 @@
-// portflash-cli --json, read back with Python's json module.
+// portflash-cli --json, read back with QJsonDocument.
 #include <gtest/gtest.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -10,28 +14,28 @@
 namespace portflash::testing {
 namespace {
 
-// Each member of the one JSON object on stdout, its value as json.dumps writes it
-// (ASCII, no spaces), or "error" when stdout is not one object on one line.
+// Each member of the one JSON object on stdout, its value as compact JSON, or
+// "error" when stdout is not one object on one line.
 std::map<std::string, std::string> ParseJson(const std::string& text) {
-  ChildProcess::Options options =
-      Command({"/usr/bin/env", "python3", "-c",
-               "import json, sys\n"
-               "text = sys.stdin.buffer.read().decode('utf-8')\n"
-               "assert text.count('\\n') == 1 and text.endswith('\\n')\n"
-               "for key, value in json.loads(text).items():\n"
-               "    print(key + '\\t' + json.dumps(value, separators=(',', ':')))\n"});
-  options.stdinText = text;
-  const RunResult run = RunToEnd(options, 20s);
-  if (run.status != 0) return {{"error", text + run.err}};
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  if (error.error != QJsonParseError::NoError || !document.isObject() ||
+      std::count(text.begin(), text.end(), '\n') != 1 || !text.ends_with('\n'))
+    return {{"error", text}};
   std::map<std::string, std::string> members;
-  std::istringstream lines(run.out);
-  for (std::string line; std::getline(lines, line);)
-    members[line.substr(0, line.find('\t'))] = line.substr(line.find('\t') + 1);
+  const QJsonObject object = document.object();
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const QByteArray value = QJsonDocument(QJsonArray{it.value()}).toJson(QJsonDocument::Compact);
+    members[it.key().toStdString()] = value.mid(1, value.size() - 2).toStdString();
+  }
   return members;
 }
 
+// A text as a JSON string holds it: line ends as \n (the texts have no other escapes).
 std::string Quoted(const std::string& text) {
-  return "\"" + text + "\"";
+  std::string json = "\"";
+  for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return json + "\"";
 }
 
 TEST_F(CliTest, JsonReportsEveryFigureOfACompleteDownload) {
@@ -41,7 +45,8 @@ TEST_F(CliTest, JsonReportsEveryFigureOfACompleteDownload) {
       RunCli(Download(sim.Device(), {"--json", "--yes", "--speed", "19200", "--cable", "all"}));
   EXPECT_EQ(run.status, 0) << Describe(run) << sim.Log();
   // The messages still reach the user, on stderr.
-  EXPECT_TRUE(Contains(run.err, kPowerOff) && Contains(run.err, kSuccess)) << Describe(run);
+  EXPECT_NE(run.err.find(kPowerOff), std::string::npos) << Describe(run);
+  EXPECT_NE(run.err.find(kSuccess), std::string::npos) << Describe(run);
   auto json = ParseJson(run.out);
   const std::size_t loaderSent = ReadFile(sim.File("loader.out")).size();
   const std::size_t loaderSize = fs::file_size(Sample().Loader());
@@ -80,7 +85,7 @@ TEST_F(CliTest, JsonReportsEveryFigureOfACompleteDownload) {
 
 // The other ends: only the members that differ from a complete download.
 TEST_F(CliTest, JsonNamesEveryOtherEnd) {
-  // Quotes, a backslash, a tab and a byte that is no UTF-8 (taken as Latin-1).
+  // Quotes, a backslash, a tab and a byte that is no UTF-8 (taken as Latin-1, written as UTF-8).
   const std::string odd = temp_ / "kvr \"q\" \\ \t\xff.bin";
   ASSERT_TRUE(WriteFile(odd, ReadFile(Sample().Agent())));
   const std::string noPort = temp_ / "no-port";
@@ -124,8 +129,8 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
        "",
        {{"outcome", "65526"},
         {"outcome_name", "\"RESULT_OPEN_FAILED\""},
-        {"outcome_text", JsonText(kOpenFailed + "\nThe device " + noPort + " does not exist.")},
-        {"agent", Quoted(temp_.Path() + "/kvr \\\"q\\\" \\\\ \\t\\u00ff.bin")},
+        {"outcome_text", Quoted(kOpenFailed + "\nThe device " + noPort + " does not exist.")},
+        {"agent", Quoted(temp_.Path() + "/kvr \\\"q\\\" \\\\ \\t\xc3\xbf.bin")},
         {"loader_bytes_sent", "0"},
         {"agent_seconds", "null"},
         {"exit_status", "1"}}},

@@ -24,11 +24,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kPowerOff = "Please Power OFF your unit and Click OK to continue.";
-const std::string kSuccess = "Update completed successfully";
-
-// Allocator pages that a long run may still touch for the first time.
-constexpr long kResidentSlackKiB = 512;
+// Allocator pages that a long run may still touch for the first time. Small leaks
+// are LeakSanitizer's (the AddressSanitizer stage runs this test); this bound is for
+// growth that a loaded machine's allocator cannot explain.
+constexpr long kResidentSlackKiB = 2048;
 
 struct Holdings {
   std::set<std::string> descriptors;

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -58,92 +57,6 @@ long ResidentKiB() {
     if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
   }
   return -1;
-}
-
-// --- RecordingUi
-
-void RecordingUi::Record(std::string text) {
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back({SteadyClock::now(), std::move(text)});
-  }
-  changed_.notify_all();
-}
-
-void RecordingUi::ShowMessage(const std::string& text) {
-  Record("box " + text);
-  if (onMessage_) onMessage_(text);
-}
-
-bool RecordingUi::AskYesNo(const std::string& text) {
-  Record("ask " + text);
-  return true;
-}
-
-void RecordingUi::StepProgress(int channel, int delta) {
-  Record("step " + std::to_string(channel) + " " + std::to_string(delta));
-}
-
-void RecordingUi::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
-  Record("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
-         std::to_string(secondsLeft));
-}
-
-void RecordingUi::ShowComplete(int channel) {
-  Record("complete " + std::to_string(channel));
-}
-
-void RecordingUi::ShowTook(int channel, int seconds) {
-  Record("took " + std::to_string(channel) + " " + std::to_string(seconds));
-}
-
-void RecordingUi::ShowDelayWarning(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "warning %.1f", seconds);
-  Record(text);
-}
-
-std::vector<std::string> RecordingUi::Messages() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> texts;
-  for (const Event& event : events_) {
-    if (event.text.rfind("box ", 0) == 0) texts.push_back(event.text.substr(4));
-  }
-  return texts;
-}
-
-std::vector<RecordingUi::Event> RecordingUi::Events() const {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
-std::optional<RecordingUi::Event> RecordingUi::Find(const std::string& prefix) const {
-  std::lock_guard lock(mutex_);
-  for (const Event& event : events_) {
-    if (event.text.rfind(prefix, 0) == 0) return event;
-  }
-  return std::nullopt;
-}
-
-std::optional<RecordingUi::Event> RecordingUi::WaitFor(const std::string& prefix,
-                                                       std::chrono::milliseconds limit) const {
-  std::unique_lock lock(mutex_);
-  std::optional<Event> found;
-  changed_.wait_for(lock, limit, [&] {
-    for (const Event& event : events_) {
-      if (event.text.rfind(prefix, 0) == 0) {
-        found = event;
-        return true;
-      }
-    }
-    return false;
-  });
-  return found;
-}
-
-void RecordingUi::Clear() {
-  std::lock_guard lock(mutex_);
-  events_.clear();
 }
 
 // --- ShortPlan

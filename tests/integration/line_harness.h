@@ -4,22 +4,18 @@
 // Shared by the fault matrix, the endurance run and the two-programs tests.
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "app/update_app.h"
-#include "engine/dialogs.h"
 #include "engine/download_thread.h"
-#include "engine/progress_view.h"
 #include "support/fakes.h"
+#include "support/harness.h"
 
 namespace portflash::testing {
 
@@ -59,42 +55,6 @@ struct PortState {
 PortState ReadPortState(const std::string& device);
 std::string Describe(const PortState& state);
 
-// Message boxes and progress calls as the download thread makes them, with the
-// time of each; safe to read while the thread runs. OK boxes are answered at once.
-class RecordingUi : public Dialogs, public ProgressView {
- public:
-  struct Event {
-    SteadyClock::time_point at;
-    std::string text;  // "box <text>", or as RecordingProgress: "step 102 5", ...
-  };
-
-  void ShowMessage(const std::string& text) override;
-  bool AskYesNo(const std::string& text) override;
-  void StepProgress(int channel, int delta) override;
-  void ShowEstimate(int channel, int percent, unsigned secondsLeft) override;
-  void ShowComplete(int channel) override;
-  void ShowTook(int channel, int seconds) override;
-  void ShowDelayWarning(double seconds) override;
-
-  // Called on the download thread before a box returns (outside the lock).
-  void OnMessage(std::function<void(const std::string&)> hook) { onMessage_ = std::move(hook); }
-
-  std::vector<std::string> Messages() const;
-  std::vector<Event> Events() const;
-  // The first event that starts with prefix, or none.
-  std::optional<Event> Find(const std::string& prefix) const;
-  std::optional<Event> WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const;
-  void Clear();
-
- private:
-  void Record(std::string text);
-
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<Event> events_;
-  std::function<void(const std::string&)> onMessage_;
-};
-
 // The built-in plan for speed with its time-outs cut to firstReads reads for the
 // first step and laterReads for the others (the same bytes, the same rate).
 class ShortPlan {
@@ -132,7 +92,7 @@ struct LineDownload {
   bool WaitUntilOver(std::chrono::milliseconds limit);
 
   MapProfile profile;
-  RecordingUi ui;
+  Recorder ui;
   CUpdateApp app{profile, ui};
   std::shared_ptr<CDownloadThread> thread;
 };

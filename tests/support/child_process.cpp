@@ -156,27 +156,4 @@ RunResult RunToEnd(const ChildProcess::Options& options, std::chrono::millisecon
   return {status, child.Stdout(), child.Stderr()};
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "portflash-test.XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  return static_cast<bool>(out);
-}
-
 }  // namespace portflash::testing

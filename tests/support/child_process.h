@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/harness.h"
+
 namespace portflash::testing {
 
 class ChildProcess {
@@ -67,21 +69,10 @@ struct RunResult {
 RunResult RunToEnd(const ChildProcess::Options& options,
                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A temporary directory, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
-bool WriteFile(const std::string& path, const std::string& content);
+// A run's status and output, for a failure message.
+inline std::string Describe(const RunResult& run) {
+  return "exit " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "--- stderr\n" +
+         run.err;
+}
 
 }  // namespace portflash::testing

@@ -1,10 +1,6 @@
 #include "support/fake_unit.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <thread>
 
 #include "engine/result_messages.h"
@@ -105,30 +101,20 @@ EngineRig::EngineRig() {
   app.SetProgressView(&progress);
   app.SetPortName("COM1");
   app.SetSpeed("115200");
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "portflash-engine-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir = pattern;
 }
 
 EngineRig::~EngineRig() {
   app.SetProgressView(nullptr);
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 }
 
 std::string EngineRig::WriteFile(const std::string& name,
                                  const std::vector<std::uint8_t>& bytes) const {
-  std::string path = Path(name);
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  return path;
+  return WriteFile(name, std::string(bytes.begin(), bytes.end()));
 }
 
 std::string EngineRig::WriteFile(const std::string& name, const std::string& text) const {
-  return WriteFile(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+  testing::WriteFile(Path(name), text);
+  return Path(name);
 }
 
 int CountCalls(const std::vector<std::string>& calls, const std::string& what) {

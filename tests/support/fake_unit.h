@@ -13,6 +13,7 @@
 #include "app/update_app.h"
 #include "engine/download_thread.h"
 #include "support/fakes.h"
+#include "support/harness.h"
 
 namespace portflash::testing {
 
@@ -102,7 +103,8 @@ struct EngineRig {
   RecordingDialogs dialogs;
   RecordingProgress progress;
   CUpdateApp app{profile, dialogs};
-  std::string dir;
+  TempDir temp;
+  std::string dir = temp.Path();
 };
 
 // An EngineRig whose download thread has its port open on the fake, as RunDownload

@@ -194,34 +194,70 @@ void MapProfile::RemoveEntry(const std::string& section, const std::string& entr
   std::erase_if(s->second, [&](const auto& kv) { return Lower(kv.first) == Lower(entry); });
 }
 
-void RecordingDialogs::ShowMessage(const std::string& text) {
-  messages.push_back(text);
+void Recorder::Record(std::vector<std::string>& list, std::string text) {
+  {
+    std::lock_guard lock(mutex_);
+    list.push_back(std::move(text));
+  }
+  changed_.notify_all();
+}
+
+void Recorder::ShowMessage(const std::string& text) {
+  Record(messages, text);
   if (onMessage) onMessage(text);
 }
 
-bool RecordingDialogs::AskYesNo(const std::string& text) {
-  messages.push_back("?" + text);
+bool Recorder::AskYesNo(const std::string& text) {
+  Record(messages, "?" + text);
   if (onMessage) onMessage(text);
   return yesAnswer;
 }
 
-void RecordingProgress::StepProgress(int channel, int delta) {
-  calls.push_back("step " + std::to_string(channel) + " " + std::to_string(delta));
+void Recorder::StepProgress(int channel, int delta) {
+  Record(calls, "step " + std::to_string(channel) + " " + std::to_string(delta));
 }
-void RecordingProgress::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
-  calls.push_back("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
-                  std::to_string(secondsLeft));
+void Recorder::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
+  Record(calls, "estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
+                    std::to_string(secondsLeft));
 }
-void RecordingProgress::ShowComplete(int channel) {
-  calls.push_back("complete " + std::to_string(channel));
+void Recorder::ShowComplete(int channel) {
+  Record(calls, "complete " + std::to_string(channel));
 }
-void RecordingProgress::ShowTook(int channel, int seconds) {
-  calls.push_back("took " + std::to_string(channel) + " " + std::to_string(seconds));
+void Recorder::ShowTook(int channel, int seconds) {
+  Record(calls, "took " + std::to_string(channel) + " " + std::to_string(seconds));
 }
-void RecordingProgress::ShowDelayWarning(double seconds) {
+void Recorder::ShowDelayWarning(double seconds) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "warning %.1f", seconds);
-  calls.push_back(buffer);
+  Record(calls, buffer);
+}
+
+std::vector<std::string> Recorder::Messages() const {
+  std::lock_guard lock(mutex_);
+  return messages;
+}
+
+bool Recorder::HasLocked(const std::string& prefix) const {
+  for (const auto* list : {&messages, &calls})
+    for (const std::string& text : *list)
+      if (text.starts_with(prefix)) return true;
+  return false;
+}
+
+bool Recorder::Has(const std::string& prefix) const {
+  std::lock_guard lock(mutex_);
+  return HasLocked(prefix);
+}
+
+bool Recorder::WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [&] { return HasLocked(prefix); });
+}
+
+void Recorder::Clear() {
+  std::lock_guard lock(mutex_);
+  messages.clear();
+  calls.clear();
 }
 
 }  // namespace portflash::testing

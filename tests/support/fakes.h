@@ -1,10 +1,13 @@
 #pragma once
 // Test doubles for the core's ports: a fake clock, a scripted serial device,
 // a map profile, and recorders for message boxes and progress.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -118,23 +121,37 @@ class MapProfile : public Profile {
   void RemoveEntry(const std::string& section, const std::string& entry) override;
 };
 
-class RecordingDialogs : public Dialogs {
+// Message boxes and progress calls in order, safe to read and wait on while a
+// download thread records them. Yes/No boxes are answered with yesAnswer.
+class Recorder : public Dialogs, public ProgressView {
  public:
-  std::vector<std::string> messages;  // every box, in order ("?" prefix for Yes/No)
+  std::vector<std::string> messages;  // every box ("?" prefix for Yes/No)
+  std::vector<std::string> calls;     // "step 102 5", "estimate 102 42 17", "complete 103", ...
   bool yesAnswer = true;
+  // Called on the recording thread before a box returns (outside the lock).
   std::function<void(const std::string&)> onMessage;
+
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
-};
-
-class RecordingProgress : public ProgressView {
- public:
-  std::vector<std::string> calls;  // "step 102 5", "estimate 102 42 17", "complete 103", ...
   void StepProgress(int channel, int delta) override;
   void ShowEstimate(int channel, int percent, unsigned secondsLeft) override;
   void ShowComplete(int channel) override;
   void ShowTook(int channel, int seconds) override;
   void ShowDelayWarning(double seconds) override;
+
+  std::vector<std::string> Messages() const;
+  // True once a box or a call starts with prefix.
+  bool Has(const std::string& prefix) const;
+  bool WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const;
+  void Clear();
+
+ private:
+  void Record(std::vector<std::string>& list, std::string text);
+  bool HasLocked(const std::string& prefix) const;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
 };
+using RecordingDialogs = Recorder;
+using RecordingProgress = Recorder;
 
 }  // namespace portflash::testing

@@ -1,0 +1,48 @@
+#include "support/harness.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace portflash::testing {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "portflash-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+  std::error_code ignored;
+  fs::create_directories(fs::path(path).parent_path(), ignored);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+const SampleSet& SampleSet::Get() {
+  static const SampleSet set;
+  return set;
+}
+
+SampleSet::SampleSet() {
+  const std::string command = "'" PORTFLASH_SOURCE_DIR "/scripts/make-sample-set' '" + dir_.Path() +
+                              "' --agent-body 40K --loader-body 4K >/dev/null";
+  ok_ = !dir_.Path().empty() && std::system(command.c_str()) == 0 && fs::exists(Agent());
+}
+
+}  // namespace portflash::testing
