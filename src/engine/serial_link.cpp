@@ -210,7 +210,13 @@ void CloseCommPort(CommHandle handle) {
   SerialPlatform& platform = GetSerialPlatform();
   // What is still queued must leave at the settings it was written with (the caller
   // has discarded it if it is not to go out at all).
-  if (!handle->lineLost) platform.Drain(handle->os);
+  if (!handle->lineLost) {
+    platform.Drain(handle->os);
+    // Output the drain gave up on (held by the device) would hold the close for the
+    // driver's closing wait, and go out at the old settings.
+    std::size_t left = 0;
+    if (platform.OutputQueued(handle->os, &left) && left != 0) platform.DiscardOutput(handle->os);
+  }
   if (handle->saved.size != 0) platform.SetSettings(handle->os, handle->saved);
   if (handle->hasModemLines) {
     unsigned driven = kModemDtr | kModemRts;

@@ -144,6 +144,7 @@ bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
 
 void FakeSerialPlatform::Drain(SerialHandle) {
   calls.push_back("drain");
+  queued_ = 0;
 }
 
 void FakeSerialPlatform::EmptyQueueByTime() {
