@@ -35,7 +35,8 @@ using ::testing::Not;
 
 const std::string kSim = PORTFLASH_SIM;
 const std::string kSyncFailed = "Failed to synchronise with device";
-const std::string kWriteFailed = "Failed to write data to device";
+const std::string kDisconnected =
+    "Failed to write data to device\nThe serial device was disconnected";
 
 // A read of a silent line: three 100 ms pauses.
 constexpr milliseconds kSilentRead{300};
@@ -189,14 +190,14 @@ std::vector<FaultCase> Cases(const PlanReads& r) {
        .transfer = fast,
        .sim = {"--hangup", "loader:4000"},
        .loaderSize = kLargeImage,
-       .outcome = kWriteFailed,
+       .outcome = kDisconnected,
        .maxReads = 1,
        .lineGoes = true},
       {.name = "HangUpInTheMiddleOfTheAgent",
        .transfer = slowTxRx,
        .sim = {"--hangup", "agent:4000"},
        .agentSize = kLargeImage,
-       .outcome = kWriteFailed,
+       .outcome = kDisconnected,
        .minReads = 5,
        .maxReads = 6,
        .lineGoes = true},

@@ -82,7 +82,7 @@ bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
 }
 
 bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
-  if (!hasModemLines) return false;
+  if (!hasModemLines || hungUp) return false;
   *bits = modemLines;
   return true;
 }
@@ -113,6 +113,9 @@ IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::
   if (hungUp) return IoStatus::HangUp;
   if (failWrite) return IoStatus::Error;
   std::size_t n = writeLimit != 0 ? std::min(length, writeLimit) : length;
+  EmptyQueueByTime();
+  queuedAtWrite.push_back(static_cast<std::size_t>(queued_ + 0.5));
+  queued_ += static_cast<double>(n);
   for (std::size_t i = 0; i < n; ++i) {
     written.push_back(data[i]);
     if (onByte) onByte(*this, data[i]);
@@ -141,19 +144,34 @@ bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
 
 void FakeSerialPlatform::Drain(SerialHandle) {
   calls.push_back("drain");
+  queued_ = 0;
+}
+
+void FakeSerialPlatform::EmptyQueueByTime() {
+  if (lineBytesPerMs <= 0) {
+    queued_ = 0;
+  } else {
+    queued_ =
+        std::max(0.0, queued_ - static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs);
+  }
+  queuedAtMs_ = clock_.nowMs;
 }
 
 bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
-  *bytes = 0;  // the fake's unit takes every byte at once
+  if (hungUp) return false;
+  EmptyQueueByTime();
+  *bytes = static_cast<std::size_t>(queued_ + 0.5);
   return true;
 }
 
 void FakeSerialPlatform::DiscardOutput(SerialHandle) {
   calls.push_back("discard output");
+  queued_ = 0;
 }
 
 void FakeSerialPlatform::DiscardInput(SerialHandle) {
   calls.push_back("discard input");
+  std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
 }
 
 FakeWorld::FakeWorld() {
@@ -197,9 +215,10 @@ void MapProfile::RemoveEntry(const std::string& section, const std::string& entr
 void Recorder::Record(std::vector<std::string>& list, std::string text) {
   {
     std::lock_guard lock(mutex_);
-    list.push_back(std::move(text));
+    list.push_back(text);
   }
   changed_.notify_all();
+  if (&list == &calls && onCall) onCall(text);
 }
 
 void Recorder::ShowMessage(const std::string& text) {
@@ -230,6 +249,9 @@ void Recorder::ShowDelayWarning(double seconds) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "warning %.1f", seconds);
   Record(calls, buffer);
+}
+void Recorder::ShowLineNote(const std::string& text) {
+  Record(calls, "note " + text);
 }
 
 std::vector<std::string> Recorder::Messages() const {
