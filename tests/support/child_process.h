@@ -1,15 +1,14 @@
 #pragma once
-// A child process with its stdout and stderr collected as they come, for tests
-// that drive the real executables. The destructor kills and reaps it.
+// A child process through QProcess, with its stdout and stderr collected as they
+// come, for tests that drive the real executables. The destructor kills it.
 #include <sys/types.h>
 
+#include <QProcess>
 #include <chrono>
-#include <condition_variable>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -38,8 +37,8 @@ class ChildProcess {
   // True once stdout or stderr holds `text`; false when time or output ran out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
   void Signal(int number);
-  void CloseStdin();
-  // The exit status (128 + signal when killed); -1, and killed, when not ended in time.
+  void CloseStdin() { process_->closeWriteChannel(); }
+  // The exit status (128 when killed by a signal); -1, and killed, when not ended in time.
   int Wait(std::chrono::milliseconds timeout);
   bool Running();
   std::string Stdout();
@@ -47,16 +46,10 @@ class ChildProcess {
   std::chrono::milliseconds LastWaitTime() const { return lastWait_; }
 
  private:
-  void Pump(int outFd, int errFd);
-
+  void Collect();
+  std::unique_ptr<QProcess> process_;
   pid_t pid_ = -1;
-  int inFd_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
   std::string out_, err_;
-  bool ended_ = false;  // both pipes at end
-  std::optional<int> status_;
   std::chrono::milliseconds lastWait_{0};
 };
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <sstream>
+#include <thread>
 
 namespace portflash::testing {
 
