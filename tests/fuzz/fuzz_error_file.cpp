@@ -1,4 +1,5 @@
-// A result-message file of any content, then every code the unit can send.
+// A result-message file of any content, then every code the unit can send, under
+// the sanitizers.
 #include <cstdint>
 
 #include "engine/result_messages.h"
@@ -12,9 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile(path, data, size);
   CUpdateApp app(world.profile, world.dialogs);
   LoadResultMessages(app, path.c_str());
-  for (int code = 0; code < 256; ++code) {
-    std::string text = ResultText(app, static_cast<ResultCode>(code));
-    if (text.empty()) __builtin_trap();
-  }
+  for (int code = 0; code < 256; ++code) ResultText(app, static_cast<ResultCode>(code));
   return 0;
 }

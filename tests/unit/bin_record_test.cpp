@@ -49,14 +49,6 @@ TEST(ReadBinRecord, FileEndingInsideTheRecordFails) {
   EXPECT_EQ(length, 3);
 }
 
-TEST(IsBinRecordType, OnlyTheSevenLetters) {
-  const std::string letters = "CDEIPSi";
-  for (int byte = -1; byte < 256; ++byte) {
-    EXPECT_EQ(IsBinRecordType(byte), byte > 0 && letters.find(char(byte)) != std::string::npos)
-        << byte;
-  }
-}
-
 // CheckProducts: P records name products, I marks the image; the list commits when
 // both have been seen, i clears both flags. The loader lists ALPHA and BETA run
 // together ("ALPHABETA"), so names are looked up as substrings.
