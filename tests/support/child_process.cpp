@@ -36,6 +36,13 @@ bool ChildProcess::Start(const Options& options) {
 }
 
 void ChildProcess::Collect() {
+  // QProcess reads the pipes only inside its waits: take what each holds now.
+  for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+    process_->setReadChannel(channel);
+    for (int i = 0; i < 64 && process_->state() == QProcess::Running; ++i)
+      if (!process_->waitForReadyRead(0)) break;
+  }
+  process_->setReadChannel(QProcess::StandardOutput);
   out_ += process_->readAllStandardOutput().toStdString();
   err_ += process_->readAllStandardError().toStdString();
 }
