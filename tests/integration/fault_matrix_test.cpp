@@ -78,11 +78,9 @@ struct FaultCase {
   std::size_t agentSize = kSmallAgent;
   // The outcome box; empty: none (a cancel). kGarbage: the first garbage byte's text.
   std::string outcome{};
-  // Silent reads the case must take, at least and at most, and other time it may
-  // take by design (the unit's power-on delay).
+  // Silent reads the case must take, at least and at most.
   unsigned minReads = 0;
   unsigned maxReads = 0;
-  milliseconds extra{0};
   // Cancel at once after this progress call or simulator output.
   std::string cancelAfterProgress{};
   std::string cancelAfterSimOutput{};
@@ -285,7 +283,7 @@ void RunCase(const FaultCase& fault, const Transfer& transfer, const PlanReads& 
                          .plan = reads.builtIn ? nullptr : &plan.Plan()});
   const auto started = SteadyClock::now();
   ASSERT_TRUE(download.Start());
-  const milliseconds upper = 5 * (kSilentRead * fault.maxReads + fault.extra) + kMargin;
+  const milliseconds upper = 5 * kSilentRead * fault.maxReads + kMargin;
   const milliseconds lower = kSilentRead * fault.minReads * 95 / 100;
 
   if (fault.outcome.empty()) {
