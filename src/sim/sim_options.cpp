@@ -297,6 +297,13 @@ class HelpFormatter : public CLI::Formatter {
   std::string make_option_opts(const CLI::Option* option) const override {
     return option->get_option_text();
   }
+  // CLI11 leaves two blank lines around each group.
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
+    for (std::size_t at; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  }
 };
 
 void AddOption(CLI::App& app, const OptionSpec& spec, SimOptions& parsed) {
