@@ -238,7 +238,11 @@ int main(int argc, char** argv) {
   if (reportOut != nullptr) {
     std::fflush(stdout);
     std::fprintf(reportOut, "%s\n", FormatJson(report).c_str());
-    std::fflush(reportOut);
+    if (reportOut != stdout) {
+      std::fclose(reportOut);
+    } else {
+      std::fflush(stdout);
+    }
   }
   return report.exitStatus;
 }
