@@ -8,10 +8,10 @@
 #include <string>
 
 #include "gui/base_wizard_page.h"
+#include "gui/path_label.h"
 
 namespace portflash {
 
-class PathLabel;
 class Profile;
 
 // The installed version as the welcome page shows it (also for portflash --version).
