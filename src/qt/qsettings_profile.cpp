@@ -34,7 +34,7 @@ int DigitValue(char c, int base) {
   return value < base ? value : -1;
 }
 
-// A section or entry name: %XX and %UXXXX escapes; "\\" stands for "/".
+// A section or entry name: %XX and %UXXXX escapes; a backslash stands for "/".
 QString UnescapeName(QByteArrayView text) {
   const QString decoded = QString::fromUtf8(text);
   QString name;
