@@ -251,9 +251,13 @@ bool WriteProfileFile(QIODevice& device, const QSettings::SettingsMap& map) {
 }
 
 QSettings::Format ProfileFormat() {
+#ifdef Q_OS_WIN
+  return QSettings::NativeFormat;  // the registry gives a value back whole
+#else
   static const QSettings::Format format =
       QSettings::registerFormat(QStringLiteral("conf"), ReadProfileFile, WriteProfileFile);
   return format;
+#endif
 }
 
 QString FindName(const QStringList& names, const QString& wanted) {
