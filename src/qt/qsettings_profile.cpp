@@ -22,6 +22,7 @@ constexpr const char* kApplication = "Portflash";
 // quoted or not. Sections, names, comments (";" outside quotes), quotes and
 // backslash escapes are read as Qt reads them, and written as Qt writes them.
 
+#ifndef Q_OS_WIN
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -249,6 +250,7 @@ bool WriteProfileFile(QIODevice& device, const QSettings::SettingsMap& map) {
   }
   return device.write(text) == text.size();
 }
+#endif
 
 QSettings::Format ProfileFormat() {
 #ifdef Q_OS_WIN
