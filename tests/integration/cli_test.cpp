@@ -49,6 +49,8 @@ TEST_F(CliTest, RefusalsExitWithOneAndTheirMessage) {
   ASSERT_TRUE(WriteFile(file, "not a tty\n"));
   fs::create_directories(temp_ / "dir");
   fs::copy_file(Sample().Agent(), temp_ / "zzz-agent.bin");
+  const std::string fifo = temp_ / "kvr-fifo.bin";  // opening it to read would block
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string noBin = "Unable to find the bin file specified. Please check and try again";
   const std::string noLoader = "No Loader file found for agent filename";
   struct Case {
@@ -60,6 +62,7 @@ TEST_F(CliTest, RefusalsExitWithOneAndTheirMessage) {
       {{"--port", file, ""}, "No filename given. Please enter a bin file name before continuing"},
       {{"--port", file, "images/missing.bin"}, noBin},
       {{"--port", file, temp_ / "dir"}, noBin},
+      {{"--port", file, fifo}, noBin},
       {{"--port", file, temp_ / "zzz-agent.bin"}, noLoader},
       {{"--port", file, "--loader", temp_ / "none.ldr", Sample().Agent()}, noLoader},
       {Download(file, {}), kOpenFailed},
