@@ -7,6 +7,7 @@
 
 #include "app/update_app.h"
 #include "engine/dialogs.h"
+#include "platform/files.h"
 #include "res/string_table.h"
 
 namespace portflash {
@@ -188,14 +189,16 @@ bool FindLine(const char* header, std::FILE* file) {
 
 bool LoadResultMessages(CUpdateApp& app, const char* path) {
   std::string shownPath = path != nullptr ? path : "";
-  std::FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
+  // A FIFO or a device in the file's place would block: only a regular file is used.
+  FileHandle handle = OpenRegularFile(path, "r");
+  std::FILE* file = handle.get();
   if (file == nullptr) {
     app.GetDialogs().ShowMessage("Unable to open error file\n" + shownPath +
                                  "\nUsing Default error codes");
     return LoadDefaultResultMessages(app);
   }
   if (!FindLine("[errorfile]", file)) {
-    std::fclose(file);
+    handle.reset();
     app.GetDialogs().ShowMessage("ERROR: CANNOT FIND ERROR HEADER IN\n" + shownPath +
                                  "\nUsing default error codes\n");
     return LoadDefaultResultMessages(app);
@@ -210,11 +213,9 @@ bool LoadResultMessages(CUpdateApp& app, const char* path) {
     if (AddResultMessage(app, code, text) == nullptr) {
       ShowNoMemory(app);
       FreeResultMessages(app);
-      std::fclose(file);
       return false;
     }
   }
-  std::fclose(file);
   return true;
 }
 

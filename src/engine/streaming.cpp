@@ -12,6 +12,7 @@
 #include "app/update_app.h"
 #include "engine/clock.h"
 #include "engine/download_thread.h"
+#include "platform/files.h"
 
 namespace portflash {
 namespace {
@@ -19,12 +20,9 @@ namespace {
 constexpr std::uint8_t kEndByte = 0xFF;
 constexpr std::int64_t kDelayWarningMs = 2500;
 
-// Only regular files are images: a directory or a device opens but has no size to send.
-bool RegularFileSize(std::FILE* file, std::uint64_t* size) {
+std::uint64_t FileSize(std::FILE* file) {
   struct stat info {};
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  *size = static_cast<std::uint64_t>(info.st_size);
-  return true;
+  return fstat(fileno(file), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 // Whole seconds since start, at least 1 (also if the wall clock was set back).
@@ -44,17 +42,15 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
   Clock& clock = GetClock();
 
   m_app.ShowDelayWarning(0.0);
-  std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
-  if (file == nullptr) return RESULT_NO_FILE;
-  std::uint64_t total = 0;
-  if (!RegularFileSize(file, &total)) {
-    std::fclose(file);
-    return RESULT_NO_FILE;
-  }
+  // Only a regular file is an image: a directory has nothing to send, a FIFO or a
+  // device would block.
+  FileHandle handle = OpenRegularFile(path, "rb");
+  if (!handle) return RESULT_NO_FILE;
+  std::FILE* file = handle.get();
+  std::uint64_t total = FileSize(file);
   if (isLoader && skip != 0) {
     // A loader shorter than its own header claims is no loader to send.
     if (skip > total || std::fseek(file, static_cast<long>(skip), SEEK_SET) != 0) {
-      std::fclose(file);
       return RESULT_NO_FILE;
     }
     total -= skip;
@@ -109,7 +105,7 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
     // Anything but silence is the unit answering early, or the line failing.
     if (result != RESULT_NO_DATA) break;
   }
-  std::fclose(file);
+  handle.reset();
   {
     const std::int64_t endMs = clock.Milliseconds();
     std::lock_guard lock(m_recordMutex);

@@ -188,8 +188,9 @@ void CDownloadPage::ResetDisplay() {
   ShowLineNote(QString());
   for (QProgressBar* bar : {m_prgSync, m_prgAgent, m_prgBoot}) bar->setRange(0, 100);
   for (QProgressBar* bar : {m_prgSync, m_prgAgent, m_prgBoot}) bar->setValue(0);
-  for (QString* text : {&m_strAgentFile, &m_strAgentPercent, &m_strBootFile, &m_strBootPercent,
-                        &m_strAgentEstimate, &m_strBootEstimate, &m_strTotalTime}) {
+  for (QString* text :
+       {&m_strAgentFile, &m_strAgentPath, &m_strAgentPercent, &m_strBootFile, &m_strBootPercent,
+        &m_strAgentEstimate, &m_strBootEstimate, &m_strTotalTime}) {
     text->clear();
   }
   UpdateData();
@@ -200,6 +201,7 @@ void CDownloadPage::StartDownload() {
   ResetDisplay();
   m_strBootFile = FromCore(app.GetLoaderPath());
   m_strAgentFile = FromCore(app.GetAbbreviatedAgentPath(80));
+  m_strAgentPath = FromCore(app.GetAgentPath());
   if (app.StartDownload()) m_context.downloads.Add(app.GetDownloadThread());
   SetFinishEnabled(!app.IsDownloadSet());
   UpdateData();
@@ -209,6 +211,7 @@ void CDownloadPage::OnSetActive() {
   CUpdateApp& app = m_context.app;
   m_strBootFile = FromCore(app.GetLoaderPath());
   m_strAgentFile = FromCore(app.GetAbbreviatedAgentPath(80));
+  m_strAgentPath = FromCore(app.GetAgentPath());
   UpdateData();
   SetFinishEnabled(false);
   if (QWizard* sheet = wizard()) {
@@ -262,7 +265,7 @@ void CDownloadPage::SetFinishEnabled(bool enabled) {
 }
 
 void CDownloadPage::UpdateData() {
-  m_stcAgentFile->SetPath(m_strAgentFile);
+  m_stcAgentFile->SetPath(m_strAgentPath, m_strAgentFile);
   m_stcAgentPercent->setText(m_strAgentPercent);
   m_stcBootFile->SetPath(m_strBootFile);
   m_stcBootPercent->setText(m_strBootPercent);

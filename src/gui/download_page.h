@@ -77,6 +77,7 @@ class CDownloadPage final : public CBaseWizardPage {
   QLabel* m_stcAgentEstimate;
 
   QString m_strAgentFile;
+  QString m_strAgentPath;  // whole, for the tool tip and a narrow page
   QString m_strAgentPercent;
   QString m_strBootFile;
   QString m_strBootPercent;

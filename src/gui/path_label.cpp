@@ -10,10 +10,18 @@ PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-void PathLabel::SetPath(const QString& path) {
-  if (path == text()) return;
-  setText(path);
+void PathLabel::SetPath(const QString& path, const QString& shown) {
+  if (path == m_path && shown == text()) return;
+  m_path = path;
+  setText(shown);
   setToolTip(path);
+  update();
+}
+
+QString PathLabel::ShownText() const {
+  const int width = contentsRect().width();
+  if (fontMetrics().horizontalAdvance(text()) <= width) return text();
+  return fontMetrics().elidedText(m_path, Qt::ElideMiddle, width);
 }
 
 QSize PathLabel::minimumSizeHint() const {
@@ -26,10 +34,8 @@ QSize PathLabel::sizeHint() const {
 
 void PathLabel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QRect area = contentsRect();
-  const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
-  style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
-                        shown, foregroundRole());
+  style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                        isEnabled(), ShownText(), foregroundRole());
 }
 
 }  // namespace portflash

@@ -173,12 +173,21 @@ int main(int argc, char** argv) {
   }
   QDir().mkpath(out.dir);
 
+  // A long file name and hyphenated product names: the pages shorten the one and
+  // wrap the other only between names.
   const std::string programDir = root + "/lib/portflash";
-  const std::string command = "python3 '" PORTFLASH_SOURCE_DIR "/scripts/make-sample-set' '" +
-                              root + "/sample' --program-dir '" + programDir +
-                              "' --agent-body 24K --loader-body 12K >/dev/null";
+  const std::string command =
+      "python3 '" PORTFLASH_SOURCE_DIR "/scripts/make-sample-set' '" + root +
+      "/sample' --program-dir '" + programDir +
+      "' --agent-body 24K --loader-body 12K --kvr-products NIMBREL7010 NIMBREL7020"
+      " NIMBREL7030-LONGNAME NIMBREL7040-RUGGED-XT NIMBREL7050-OUTDOOR CORVANE-2200-EDGE"
+      " CORVANE-2400-LONGNAME >/dev/null";
   const std::string images = root + "/home/technician/images";
-  const std::string agent = images + "/kvr-agent-7.4.2.bin";
+  constexpr char kLongName[] =
+      "kvr-agent-7.4.2-nimbrel-7010-7020-7030-rugged-outdoor-field-recovery-image-signed-"
+      "release-candidate-build-2024-05-17.bin";
+  static_assert(sizeof kLongName - 1 == 120);
+  const std::string agent = images + "/" + kLongName;
   Pty pty;
   if (std::system(command.c_str()) != 0 || !QDir().mkpath(FromCore(images)) ||
       !QFile::copy(FromCore(root + "/sample/images/kvr-agent.bin"), FromCore(agent)) ||

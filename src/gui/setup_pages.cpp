@@ -8,15 +8,16 @@
 #include <QHBoxLayout>
 #include <string>
 
+#include "app/port_list.h"
 #include "app/profile.h"
 #include "app/update_app.h"
 #include "engine/dialogs.h"
 #include "engine/serial_link.h"
 #include "engine/strings.h"
 #include "gui/gui_context.h"
+#include "gui/path_label.h"
 #include "gui/text.h"
 #include "image/image_files.h"
-#include "qt/port_list.h"
 #include "res/string_table.h"
 
 namespace portflash {
@@ -54,6 +55,20 @@ void SelectStartingWith(QComboBox* list, const QString& text) {
 }
 
 }  // namespace
+
+QString KeepNamesWhole(const QString& names) {
+  // A word joiner between any two characters of a name: lines break only at the
+  // blanks between names, not at a hyphen or a slash inside one.
+  constexpr QChar kWordJoiner(0x2060);
+  QString glued;
+  for (qsizetype i = 0; i < names.size(); ++i) {
+    glued += names.at(i);
+    if (i + 1 < names.size() && !names.at(i).isSpace() && !names.at(i + 1).isSpace()) {
+      glued += kWordJoiner;
+    }
+  }
+  return glued;
+}
 
 // ---- Step 1 ---------------------------------------------------------------
 
@@ -123,7 +138,7 @@ CCommPage::CCommPage(GuiContext& context) : CBaseWizardPage(context, 2) {
 void CCommPage::FillPortList() {
   // COM1 to COM4 (which the profile may map to any device), then the serial
   // devices that are really there, USB adapters first.
-  for (const PortChoice& choice : AvailablePortChoices()) {
+  for (const PortChoice& choice : AvailablePortChoices(FindPresentPorts())) {
     m_cmbPort->addItem(FromCore(choice.label), FromCore(choice.name));
     m_cmbPort->setItemData(m_cmbPort->count() - 1, FromCore(choice.note), Qt::ToolTipRole);
   }
@@ -193,19 +208,59 @@ void CBinFilePage::OnSetActive() {
   m_editPath->setFocus();
 }
 
+QString WithBinExtension(const QString& path) {
+  const QFileInfo typed(path);
+  if (typed.exists() || typed.fileName().isEmpty() || typed.fileName().contains(u'.')) return path;
+  // Sorted by name, so ".BIN" comes first when more than one case is there.
+  const QStringList files = typed.absoluteDir().entryList(QDir::Files, QDir::Name);
+  for (const QString& name : files) {
+    if (name.size() == typed.fileName().size() + 4 && name.startsWith(typed.fileName()) &&
+        name.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive)) {
+      return typed.absoluteDir().filePath(name);
+    }
+  }
+  return path;
+}
+
+BinFileDialog::BinFileDialog(QWidget* parent) : QFileDialog(parent, QStringLiteral("Open")) {
+  setFileMode(QFileDialog::ExistingFile);
+  setAcceptMode(QFileDialog::AcceptOpen);
+  // Every case of the extension, as patterns that any dialog (Qt's own or the
+  // desktop's) understands; the list itself is not shown.
+  QStringList patterns;
+  for (int mask = 0; mask < 8; ++mask) {
+    QString pattern = QStringLiteral("*.bin");
+    for (int i = 0; i < 3; ++i) {
+      if ((mask & (1 << i)) != 0) pattern[2 + i] = pattern[2 + i].toUpper();
+    }
+    patterns << pattern;
+  }
+  setNameFilters(
+      {QStringLiteral("BIN Files (%1)").arg(patterns.join(u' ')), QStringLiteral("All Files (*)")});
+  setOption(QFileDialog::HideNameFilterDetails);
+}
+
+void BinFileDialog::accept() {
+  // The default extension: a name typed without one is taken when the file with
+  // it is there, in whatever case (Qt's own suffix would be one case only, and
+  // the dialog would say the file is not found). Step 3 adds the extension.
+  const QStringList files = selectedFiles();
+  if (files.size() == 1 && WithBinExtension(files.constFirst()) != files.constFirst()) {
+    QDialog::accept();
+    return;
+  }
+  QFileDialog::accept();
+}
+
 void CBinFilePage::OnBrowse() {
-  QFileDialog dialog(this, QStringLiteral("Open"));
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters(
-      {QStringLiteral("BIN Files (*.BIN *.bin)"), QStringLiteral("All Files (*)")});
-  dialog.setDefaultSuffix(QStringLiteral("BIN"));
+  BinFileDialog dialog(this);
   const QFileInfo current(m_editPath->text());
   if (!m_editPath->text().isEmpty() && current.absoluteDir().exists()) {
     dialog.setDirectory(current.absoluteDir());
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  m_editPath->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+  const QString chosen = WithBinExtension(dialog.selectedFiles().constFirst());
+  m_editPath->setText(QDir::toNativeSeparators(chosen));
 }
 
 bool CBinFilePage::OnKillActive() {
@@ -237,8 +292,8 @@ CPowerOffPage::CPowerOffPage(GuiContext& context) : CBaseWizardPage(context, 4) 
   form->setLabelAlignment(Qt::AlignRight);
   m_stcPortName = new QLabel(details);
   m_stcSpeed = new QLabel(details);
-  m_stcFileName = new QLabel(details);
-  m_stcFileName->setTextFormat(Qt::PlainText);
+  m_stcFileName = new PathLabel(details);
+  m_stcFileName->setObjectName(QStringLiteral("fileName"));
   form->addRow(QStringLiteral("Com Port:"), m_stcPortName);
   form->addRow(QStringLiteral("Com Speed:"), m_stcSpeed);
   form->addRow(QStringLiteral("Filename:"), m_stcFileName);
@@ -264,9 +319,9 @@ void CPowerOffPage::OnSetActive() {
   CUpdateApp& app = m_context.app;
   m_stcPortName->setText(FromCore(app.GetPortName()));
   m_stcSpeed->setText(FromCore(app.GetSpeed()));
-  m_stcFileName->setText(FromCore(app.GetAbbreviatedAgentPath(30)));
+  m_stcFileName->SetPath(FromCore(app.GetAgentPath()), FromCore(app.GetAbbreviatedAgentPath(30)));
   m_stcBootFile->setText(FromCore(app.GetLoaderPath()));
-  m_stcProducts->setText(FromCore(app.GetProductList()));
+  m_stcProducts->setText(KeepNamesWhole(FromCore(app.GetProductList())));
 }
 
 }  // namespace portflash

@@ -1,5 +1,6 @@
 #pragma once
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "gui/base_wizard_page.h"
+#include "gui/path_label.h"
 
 namespace portflash {
 
@@ -14,6 +16,21 @@ class Profile;
 
 // The installed version as the welcome page shows it (also for portflash --version).
 std::string InstallVersionText(Profile& profile);
+
+// Names separated by blanks, as a label shows them: a line breaks only between names.
+QString KeepNamesWhole(const QString& names);
+
+// A path typed without extension names the file that has ".bin" in any case, when
+// there is one; any other path is returned as it is.
+QString WithBinExtension(const QString& path);
+
+// Step 3's file dialog: ".BIN" files in every case, and the default extension.
+class BinFileDialog final : public QFileDialog {
+  Q_OBJECT
+ public:
+  explicit BinFileDialog(QWidget* parent);
+  void accept() override;
+};
 
 // Step 1: greeting, the utility's version and the installed version.
 class CWelcomePage final : public CBaseWizardPage {
@@ -85,7 +102,7 @@ class CPowerOffPage final : public CBaseWizardPage {
 
   QLabel* PortName() const { return m_stcPortName; }
   QLabel* Speed() const { return m_stcSpeed; }
-  QLabel* FileName() const { return m_stcFileName; }
+  PathLabel* FileName() const { return m_stcFileName; }
   QLabel* BootFile() const { return m_stcBootFile; }
   QLabel* Products() const { return m_stcProducts; }
 
@@ -94,7 +111,7 @@ class CPowerOffPage final : public CBaseWizardPage {
   QLabel* m_stcNote;
   QLabel* m_stcPortName;
   QLabel* m_stcSpeed;
-  QLabel* m_stcFileName;
+  PathLabel* m_stcFileName;
   QLabel* m_stcBootFile;
   QLabel* m_stcProducts;
 };

@@ -1,8 +1,8 @@
 #pragma once
 #include <cstddef>
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "platform/files.h"
 
 namespace portflash {
 
@@ -17,14 +17,5 @@ inline bool PathFits(const std::string& path) {
 
 // Tells the user that a path is too long; what names the file ("agent file", ...).
 void ShowPathTooLong(CUpdateApp& app, const char* what, const std::string& path);
-
-struct FileClose {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileClose>;
-
-// Opens path only when it is a regular file: fopen succeeds on a directory here,
-// and reading one would look like an empty file.
-FileHandle OpenRegularFile(const char* path, const char* mode);
 
 }  // namespace portflash

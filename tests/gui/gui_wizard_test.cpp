@@ -225,7 +225,7 @@ class WizardTest : public QObject {
     CPowerOffPage& confirm = h.Wizard().PowerOffPage();
     QCOMPARE(
         QStringList({confirm.PortName()->text(), confirm.Speed()->text(),
-                     confirm.BootFile()->text(), confirm.Products()->text()}),
+                     confirm.BootFile()->text(), confirm.Products()->text().remove(QChar(0x2060))}),
         QStringList({"COM1", "115200", FromCore(m_samples.Loader()), "NIMBREL7010 NIMBREL7020 "}));
     const QString file = confirm.FileName()->text();
     QVERIFY2(file.size() <= 30 && file.startsWith("/...") && file.endsWith("/kvr-agent.bin"),

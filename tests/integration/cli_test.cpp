@@ -29,7 +29,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{},
                                              {"--bogus", "a.bin"},
-                                             {"--speed", "9600", "a.bin"},
+                                             {"--json", "--speed", "9600", "a.bin"},
                                              {"--cable", "rs232", "a.bin"},
                                              {"--port"},
                                              {"a.bin", "b.bin"},
@@ -46,9 +46,12 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 // tests'), and a port that does not open (121, with the reason on the line under it).
 TEST_F(CliTest, RefusalsExitWithOneAndTheirMessage) {
   const std::string gone = temp_ / "gone";
+  const std::string fifo = temp_ / "kvr-fifo.bin";  // opening it to read would block
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string noBin = "Unable to find the bin file specified. Please check and try again";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--port", gone, "images/missing.bin"},
-       "Unable to find the bin file specified. Please check and try again"},
+      {{"--port", gone, "images/missing.bin"}, noBin},
+      {{"--port", gone, fifo}, noBin},  // under RunCli's time limit, which a hang would pass
       {Download(gone, {}), kOpenFailed + "\nThe device " + gone + " does not exist.\n"},
   };
   for (const auto& [args, message] : cases) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QSettings>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 namespace portflash {
 namespace {
@@ -25,11 +27,15 @@ class ProfileDirs {
           "[LDR Filename]\nkvr=loaders/user-kvr.ldr\nTNW=loaders/tnw.ldr\n"
           "jdq=loaders/user-jdq.ldr\n[ports]\nCOM2=/dev/ttyACM0\n"
           "[last bin file]\nfilename=/images/old.bin\nFILENAME=/images/old2.bin\n"
-          "[Fallback Test]\nKEY=user\n");
+          "[Fallback Test]\nKEY=user\n"
+          "[Values]\nloader=ldr/kvr,v2.ldr\nversion=3.20, build 7\nquoted=\"ldr/kvr,v2.ldr\"\n"
+          "semicolon=\"a;b\"\ncomment=a ; the rest is a comment\nblanks=  x, y  \n"
+          "quotedBlanks=\"  x, y  \"\nescaped=\"a\\\\b \\\"c\\\"\"\n");
     Write("system",
           "[LDR%20Filename]\nkvr=loaders/system-kvr.ldr\nhpz=loaders/hpz.ldr\n"
           "JDQ=loaders/system-jdq.ldr\n[Ports]\nCOM1=/dev/ttyUSB0\n"
-          "[Install%20Version]\nVersion=1.0.0\n[Fallback%20Test]\nkey=system\n");
+          "[Install%20Version]\nVersion=1.0.0\n[Fallback%20Test]\nkey=system\n"
+          "[Values]\nsystem=a,b , c\n");
     setenv("XDG_CONFIG_HOME", (root_ / "user").c_str(), 1);
     setenv("XDG_CONFIG_DIRS",
            ((root_ / "site").string() + ":" + (root_ / "system").string()).c_str(), 1);
@@ -38,8 +44,9 @@ class ProfileDirs {
     std::error_code ignored;
     fs::remove_all(root_, ignored);
   }
+  fs::path UserPath() const { return root_ / "user" / "Tarvex Corporation" / "Portflash.conf"; }
   std::string UserFile() const {
-    std::ifstream in(root_ / "user" / "Tarvex Corporation" / "Portflash.conf");
+    std::ifstream in(UserPath());
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
@@ -92,6 +99,43 @@ TEST(QSettingsProfile, WriteReplacesEveryCaseOfTheEntryAndRemoveUncoversTheSyste
   EXPECT_EQ(profile.GetString("Fallback Test", "key"), "system");
   profile.WriteString("fallback test", "KEY", "again");
   EXPECT_EQ(profile.GetString("Fallback Test", "key"), "again");
+}
+
+// A value is the whole text after "=", quoted or not: Qt's own reader makes an
+// unquoted one with a "," a list, which read as "". What the writer writes (the
+// new value and the others it writes back) reads the same here and in Qt's reader.
+TEST(QSettingsProfile, ValuesWithCommasReadWholeAndRoundTrip) {
+  const std::pair<const char*, const char*> values[] = {
+      {"loader", "ldr/kvr,v2.ldr"},
+      {"version", "3.20, build 7"},
+      {"quoted", "ldr/kvr,v2.ldr"},
+      {"semicolon", "a;b"},
+      {"comment", "a"},
+      {"blanks", "x, y"},
+      {"quotedBlanks", "  x, y  "},
+      {"escaped", "a\\b \"c\""},
+      {"system", "a,b , c"},
+  };
+  QSettingsProfile profile;
+  for (const auto& [entry, value] : values) {
+    EXPECT_EQ(profile.GetString("Values", entry), value) << entry;
+  }
+  const std::string written =
+      " ldr/a,b;c=d \"q\" \\ @\t\x01"
+      "1 ";
+  QSettingsProfile().WriteString("Values", "written", written);
+  EXPECT_EQ(QSettingsProfile().GetString("values", "WRITTEN"), written);
+  // A copy, so that Qt parses it itself rather than share the profile's parsed file.
+  const fs::path copy = g_dirs.UserPath().string() + ".copy";
+  fs::copy_file(g_dirs.UserPath(), copy);
+  const QSettings qt(QString::fromStdString(copy.string()), QSettings::IniFormat);
+  EXPECT_EQ(qt.value("Values/written").toString().toStdString(), written);
+  for (const auto& [entry, value] : values) {  // the rewritten user file, but the system one
+    if (std::string(entry) != "system") {
+      EXPECT_EQ(qt.value(QStringLiteral("Values/") + entry).toString().toStdString(), value);
+    }
+  }
+  QSettingsProfile().RemoveEntry("Values", "written");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "app/update_app.h"
 #include "engine/result_messages.h"
+#include "res/string_table.h"
 #include "support/fake_unit.h"
 #include "unit/image_test_files.h"
 
@@ -88,14 +89,41 @@ TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
   }
 }
 
-TEST_F(ImageSet, LoaderThatIsMissingOrADirectoryShows126) {
-  profile.sections["LDR Filename"]["tnw"] = "loaders/none.ldr";
-  profile.sections["LDR Filename"]["hpz"] = "loaders";
-  for (const char* name : {"images/tnw.bin", "images/hpz.bin"}) {
-    EXPECT_EQ(app.SetAgentPath(WriteFile(name, "").c_str()), 0) << name;
+// What is no regular file is refused as a missing file is (120 for the agent, 126
+// for the loader, the built-in messages for the message file), and a FIFO or a
+// device is refused without opening it for reading: that would wait for a writer
+// or a carrier.
+TEST_F(ImageSet, WhatIsNoRegularFileIsRefusedWithoutBlocking) {
+  FifoGuard fifos;
+  const std::string unable = "Unable to open error file\n";
+  const std::string binNotFound = LoadStringResource(IDS_BIN_NOT_FOUND);
+  auto special = [&](const std::string& name, const std::string& kind) {
+    std::filesystem::remove(Path(name));
+    if (kind == "fifo") return fifos.Make(Path(name));
+    if (kind == "device") std::filesystem::create_symlink("/dev/null", Path(name));
+    if (kind == "directory") std::filesystem::create_directories(Path(name));
+    return Path(name);
+  };
+  for (const std::string kind : {"fifo", "device", "directory", "missing"}) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(app.SetAgentPath(special("images/kvr-" + kind + ".bin", kind).c_str()), 0);
+    ExpectOneMessage(binNotFound);
+
+    profile.sections["LDR Filename"]["kvr"] = "loaders/" + kind + ".ldr";
+    special("loaders/" + kind + ".ldr", kind);
+    EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
     ExpectOneMessage(kNoLoader);
     EXPECT_EQ(app.GetLoaderPath(), nullptr);
+
+    profile.sections["LDR Filename"]["kvr"] = "loaders/kvr.ldr";
+    special("loaders/kvr.err", kind);
+    EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 1);
+    ExpectOneMessage(unable + home + "loaders/kvr.err");
+    EXPECT_EQ(CountResultMessages(app), 26);  // the built-in texts
+    std::filesystem::remove(Path("loaders/kvr.err"));
+    WriteFile("loaders/kvr.err", "[errorfile]\n");
   }
+  EXPECT_FALSE(fifos.Blocked());
 }
 
 TEST_F(ImageSet, MessageFileReplacesTheLastDotOfTheWholePath) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/fake_unit.h"
+#include "unit/image_test_files.h"
 
 namespace portflash::testing {
 namespace {
@@ -83,16 +84,19 @@ TEST(Streaming, LoaderSkipsItsHeaderWhileTheAgentIsSentWhole) {
 
 TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
   StreamRig rig;
+  FifoGuard fifos;
   rig.app.SetLoaderSkip(5);
   const std::string shortLoader = rig.WriteFile("short.ldr", ImageBytes(4));
+  const std::string fifo = fifos.Make(rig.Path("fifo.bin"));
   for (const char* path : {shortLoader.c_str(), "/nonexistent/agent.bin", rig.dir.c_str(),
-                           static_cast<const char*>(nullptr)}) {
+                           fifo.c_str(), static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(path != nullptr ? path : "(null)");
     rig.progress.calls.clear();
     EXPECT_EQ(rig.thread.SendImage(path, 0), RESULT_NO_FILE);
     EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0"}));
   }
   EXPECT_TRUE(rig.world.serial.written.empty());
+  EXPECT_FALSE(fifos.Blocked());
 }
 
 // Reports come at the first chunk of each new second, the first one counting one

@@ -1,8 +1,8 @@
-#include "qt/port_list.h"
+#include "app/port_list.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "engine/serial_link.h"
 
@@ -38,10 +38,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-std::string ToStd(const QString& text) {
-  return text.toLocal8Bit().toStdString();
-}
-
 }  // namespace
 
 std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
@@ -70,21 +66,12 @@ std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
   return list;
 }
 
-std::vector<PresentPort> FindPresentPorts() {
-  std::vector<PresentPort> ports;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    ports.push_back(
-        {ToStd(info.systemLocation()), ToStd(info.description()), info.hasVendorIdentifier()});
-  }
-  return ports;
-}
-
-std::vector<PortChoice> AvailablePortChoices() {
+std::vector<PortChoice> AvailablePortChoices(std::vector<PresentPort> present) {
   std::vector<std::string> comDevices;
   for (int i = 0; i < kComPortChoices; ++i) {
     comDevices.push_back(ResolvePortDevice("COM" + std::to_string(i + 1)));
   }
-  return BuildPortList(FindPresentPorts(), comDevices);
+  return BuildPortList(std::move(present), comDevices);
 }
 
 }  // namespace portflash
