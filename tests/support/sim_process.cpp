@@ -16,8 +16,9 @@ SimProcess::SimProcess(const std::string& executable, const std::vector<std::str
     options.argv.push_back(arg);
   }
   if (dir_.Path().empty() || !process_.Start(options)) return;
-  // The path is the first line on stdout; stderr may speak first.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  // The path is the first line on stdout; stderr may speak first. A sanitized build
+  // on a loaded machine may take seconds to start.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   std::string out;
   while ((out = process_.Stdout()).find('\n') == std::string::npos) {
     if (!process_.Running() || std::chrono::steady_clock::now() >= until) return;
