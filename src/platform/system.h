@@ -13,5 +13,9 @@ std::string FindPortHolder(const std::string& devicePath);
 std::string DeviceGroup(const std::string& devicePath);
 // This executable's full path with every link resolved; "" when unknown.
 std::string ExecutablePath();
+// The characters that end a directory name in a path ("/"; "\\" and "/" on Windows).
+const char* PathSeparators();
+// A path the user gave, in the form the system shows ("/" turned to "\\" on Windows).
+std::string NativePath(const std::string& path);
 
 }  // namespace portflash::system

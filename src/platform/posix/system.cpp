@@ -107,4 +107,12 @@ std::string ExecutablePath() {
   return path;
 }
 
+const char* PathSeparators() {
+  return "/";
+}
+
+std::string NativePath(const std::string& path) {
+  return path;
+}
+
 }  // namespace portflash::system
