@@ -1,7 +1,4 @@
 // portflash-cli: the wizard's download without a window.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 
 #include "app/update_app.h"
 #include "cli/cli_options.h"
+#include "cli/console.h"
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/terminal.h"
@@ -25,12 +23,6 @@
 
 namespace portflash::cli {
 namespace {
-
-int TerminalWidth() {
-  winsize size = {};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
 
 // The BIN file page's own checks: something given, and a file that opens for reading.
 bool CheckAgentFile(const std::string& path, Dialogs& dialogs) {
@@ -122,7 +114,7 @@ int Run(const CliOptions& options, RunReport& report) {
     std::perror("portflash-cli: signal handlers");
     return kExitFailure;
   }
-  TerminalOutput out(isatty(STDERR_FILENO) != 0, TerminalWidth());
+  TerminalOutput out(console::ProgressRedraws(), console::Width());
   if (options.json) out.MessagesToStderr();
   QSettingsProfile profile;
   CUpdateApp* current = nullptr;
