@@ -5,13 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/update_app.h"
 #include "engine/serial_link.h"
 #include "platform/win32/comm_settings.h"
 #include "platform/win32/registry_profile.h"
+#include "platform/win32/win32_serial_platform.h"
 #include "support/fakes.h"
 
 namespace portflash {
@@ -155,6 +161,200 @@ TEST(Win32SerialPlatform, OpenFailuresSayWhy) {
                   c.line);
   }
   DeleteFileA(file.c_str());
+}
+
+// The driver under the Win32 platform, played by the test.
+struct Driver {
+  struct Arrived {
+    std::uint8_t byte;
+    DWORD error;  // what the UART flagged when it came in
+  };
+  std::deque<Arrived> input;
+  DWORD flagged = 0;  // errors since the last ClearCommError
+  std::function<void()> onRead;
+  DWORD writeTakes = MAXDWORD;  // bytes a write takes before its time-out
+  DWORD writeError = 0;         // non-zero: writes fail with it
+  DWORD openError = 0;
+  bool refuseSettings = false;
+  bool refuseTimeouts = false;
+  std::string openedName;
+  DWORD openedShare = 1;
+  COMMTIMEOUTS timeouts{};
+  std::vector<DCB> states;  // every SetCommState
+  int purges = 0;
+  int closes = 0;
+
+  void Arrive(std::uint8_t byte, DWORD error = 0) {
+    input.push_back({byte, error});
+    flagged |= error;
+  }
+};
+Driver* g_driver = nullptr;
+HANDLE const kPort = reinterpret_cast<HANDLE>(0x5150);
+
+win32::CommApi DriverApi() {
+  win32::CommApi api;
+  api.createFile = [](LPCSTR name, DWORD, DWORD share, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                      HANDLE) {
+    g_driver->openedName = name;
+    g_driver->openedShare = share;
+    if (g_driver->openError == 0) return kPort;
+    SetLastError(g_driver->openError);
+    return INVALID_HANDLE_VALUE;
+  };
+  api.closeHandle = [](HANDLE) {
+    ++g_driver->closes;
+    return TRUE;
+  };
+  api.getFileType = [](HANDLE) -> DWORD { return FILE_TYPE_CHAR; };
+  api.getCommState = [](HANDLE, LPDCB dcb) {
+    *dcb = g_driver->states.empty() ? DCB{} : g_driver->states.back();
+    return TRUE;
+  };
+  api.setCommState = [](HANDLE, LPDCB dcb) {
+    const bool refuse = g_driver->refuseSettings && dcb->fRtsControl == RTS_CONTROL_TOGGLE;
+    if (refuse) return FALSE;
+    g_driver->states.push_back(*dcb);
+    return TRUE;
+  };
+  api.setCommTimeouts = [](HANDLE, LPCOMMTIMEOUTS timeouts) {
+    g_driver->timeouts = *timeouts;
+    if (!g_driver->refuseTimeouts) return TRUE;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  };
+  api.readFile = [](HANDLE, LPVOID buffer, DWORD, LPDWORD got, LPOVERLAPPED) {
+    if (g_driver->onRead) std::exchange(g_driver->onRead, nullptr)();
+    *got = 0;
+    if (!g_driver->input.empty()) {
+      *static_cast<std::uint8_t*>(buffer) = g_driver->input.front().byte;
+      g_driver->input.pop_front();
+      *got = 1;
+    }
+    return TRUE;
+  };
+  api.writeFile = [](HANDLE, LPCVOID, DWORD length, LPDWORD taken, LPOVERLAPPED) {
+    *taken = length < g_driver->writeTakes ? length : g_driver->writeTakes;
+    if (g_driver->writeError == 0) return TRUE;
+    SetLastError(g_driver->writeError);
+    return FALSE;
+  };
+  api.clearCommError = [](HANDLE, LPDWORD errors, LPCOMSTAT status) {
+    *errors = std::exchange(g_driver->flagged, 0);
+    if (status != nullptr) status->cbInQue = static_cast<DWORD>(g_driver->input.size());
+    return TRUE;
+  };
+  api.purgeComm = [](HANDLE, DWORD what) {
+    if ((what & PURGE_RXCLEAR) != 0) g_driver->input.clear();
+    ++g_driver->purges;
+    return TRUE;
+  };
+  return api;
+}
+
+class Win32Driver : public ::testing::Test {
+ protected:
+  Win32Driver() { g_driver = &driver; }
+  ~Win32Driver() override { g_driver = nullptr; }
+  // Everything ReadByte hands out until the line is empty.
+  std::vector<int> ReadAll() {
+    std::vector<int> got;
+    for (int i = 0; i < 10 && !(driver.input.empty() && driver.flagged == 0); ++i) {
+      std::uint8_t byte = 0;
+      IoStatus status = platform.ReadByte(port, &byte);
+      got.push_back(status == IoStatus::Ok ? byte : -1);
+    }
+    return got;
+  }
+  Driver driver;
+  win32::Win32SerialPlatform platform{DriverApi()};
+  const SerialHandle port = reinterpret_cast<SerialHandle>(kPort);
+};
+
+// A byte spoilt on the line (or the NUL a break leaves) is never a reply, nor is
+// anything that was queued with it; an overrun spoils no byte that is read.
+TEST_F(Win32Driver, SpoiltBytesAreNeverReplies) {
+  for (DWORD error : {DWORD{CE_RXPARITY}, DWORD{CE_FRAME}, DWORD{CE_BREAK}}) {
+    driver.Arrive(0x00, error);  // 0x00 would read as the loader's success
+    driver.Arrive(0x16);
+    EXPECT_EQ(ReadAll(), (std::vector<int>{-1})) << error;
+    // Flagged while the read was under way: the byte read may be the spoilt one.
+    driver.Arrive(0x5A);
+    driver.onRead = [] { g_driver->Arrive(0x00, CE_FRAME); };
+    EXPECT_EQ(ReadAll(), (std::vector<int>{-1})) << error;
+    driver.Arrive(0x5A);
+    EXPECT_EQ(ReadAll(), (std::vector<int>{0x5A})) << error;
+  }
+  driver.Arrive(0x16, CE_OVERRUN);
+  EXPECT_EQ(ReadAll(), (std::vector<int>{0x16}));
+}
+
+// A write the driver holds (DSR off) returns at its time-out with what was taken;
+// the link then sees a cancel instead of waiting on.
+TEST_F(Win32Driver, HeldWritesReturnSoACancelIsSeen) {
+  const std::uint8_t block[5] = {1, 2, 3, 4, 5};
+  std::size_t taken = 0;
+  driver.writeTakes = 2;
+  EXPECT_EQ(platform.Write(port, block, 5, &taken), IoStatus::Ok);
+  EXPECT_EQ(taken, 2u);
+  driver.writeTakes = 0;
+  EXPECT_EQ(platform.Write(port, block, 5, &taken), IoStatus::WouldBlock);
+  driver.writeError = ERROR_OPERATION_ABORTED;  // fAbortOnError after a line error
+  EXPECT_EQ(platform.Write(port, block, 5, &taken), IoStatus::WouldBlock);
+  driver.writeError = ERROR_DEVICE_REMOVED;
+  EXPECT_EQ(platform.Write(port, block, 5, &taken), IoStatus::HangUp);
+
+  driver.writeError = 0;
+  SetSerialPlatform(&platform);
+  CommHandle link = OpenCommPort("COM1");
+  ASSERT_NE(link, nullptr);
+  std::atomic<int> abort{1};
+  SetCommAbortFlag(&abort);
+  EXPECT_EQ(WriteCommBlock(block, sizeof block), RESULT_WRITE_FAILED);
+  SetCommAbortFlag(nullptr);
+  CloseCommPort(link);
+  SetSerialPlatform(nullptr);
+}
+
+TEST_F(Win32Driver, OpenIsExclusiveWithTheLinksTimeoutsOrSaysWhyNot) {
+  OpenFailure why;
+  SerialHandle opened = platform.Open("COM12", &why);
+  EXPECT_NE(opened, kNoSerialHandle);
+  EXPECT_EQ(driver.openedName, "\\\\.\\COM12");
+  EXPECT_EQ(driver.openedShare, 0u);
+  EXPECT_EQ(driver.timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(driver.timeouts.ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(driver.timeouts.WriteTotalTimeoutConstant, win32::kWriteTimeoutMs);
+
+  driver.refuseTimeouts = true;  // reads would block: not used
+  EXPECT_EQ(platform.Open("COM1", &why), kNoSerialHandle);
+  EXPECT_EQ(why.kind, OpenError::Other);
+  EXPECT_EQ(driver.closes, 1);
+
+  driver.openError = ERROR_ACCESS_DENIED;  // another program has it
+  EXPECT_EQ(platform.Open("COM3", &why), kNoSerialHandle);
+  EXPECT_EQ(DescribeOpenFailure(why, "\\\\.\\COM3"), "\\\\.\\COM3 is in use by another program.");
+}
+
+// "All Signals" where the driver cannot toggle RTS: refused, and whatever the
+// driver took of it is put back.
+TEST_F(Win32Driver, RefusedSettingsAreUndone) {
+  DCB saved{};
+  saved.DCBlength = sizeof saved;
+  saved.BaudRate = 38400;
+  driver.states.push_back(saved);
+  SavedLineSettings base;
+  ASSERT_TRUE(platform.GetSettings(port, &base));
+  LineConfig config;
+  config.baudRate = 115200;
+  config.rtsControl = RtsControl::Toggle;
+  driver.refuseSettings = true;
+  EXPECT_FALSE(platform.Configure(port, base, config));
+  ASSERT_EQ(driver.states.size(), 2u);
+  EXPECT_EQ(std::memcmp(&driver.states.back(), &saved, sizeof saved), 0);
+  config.rtsControl = RtsControl::Disable;
+  EXPECT_TRUE(platform.Configure(port, base, config));
+  EXPECT_EQ(driver.states.back().BaudRate, 115200u);
 }
 
 // Either separator ends a directory; the path is kept and shown with "\\".
