@@ -2,11 +2,12 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libgmock-dev python3 coreutils procps help2man dpkg-dev
-          clang libclang-rt-14-dev valgrind)
+          clang libclang-rt-14-dev valgrind libcli11-dev nlohmann-json3-dev)
 
 # The Windows build and its tests (scripts/build-windows, the Windows stage of
 # scripts/test): the cross compiler, GoogleTest's source, NSIS and Wine.
 WINDOWS_PACKAGES=(cmake ninja-build python3 g++-mingw-w64-x86-64-posix googletest nsis
+                  libcli11-dev nlohmann-json3-dev
                   wine64 wine gcc libc6-dev)
 
 ensure_packages() {

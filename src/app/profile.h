@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 namespace portflash {
@@ -13,5 +14,9 @@ class Profile {
                            const std::string& value) = 0;
   virtual void RemoveEntry(const std::string& section, const std::string& entry) = 0;
 };
+
+// The user's profile as this system keeps it. Defined beside the system's
+// profile class (src/qt: QSettings), which the program links beside the core.
+std::unique_ptr<Profile> OpenUserProfile();
 
 }  // namespace portflash

@@ -1,94 +1,15 @@
 #include "cli/json_report.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace portflash::cli {
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i], 0 when there is none.
-std::size_t Utf8Length(const std::string& text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = 0;
-  unsigned min = 0;
-  unsigned code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80, code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800, code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000, code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0u) != 0x80u) return 0;
-    code = (code << 6) | (next & 0x3Fu);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
+// Seconds to the millisecond; null for an image not sent.
+nlohmann::ordered_json Seconds(const ImageTransfer& image) {
+  if (!image.started) return nullptr;
+  return static_cast<double>(image.milliseconds) / 1000.0;
 }
-
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    char escape[8];
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        continue;
-      case '\\':
-        out += "\\\\";
-        continue;
-      case '\n':
-        out += "\\n";
-        continue;
-      case '\r':
-        out += "\\r";
-        continue;
-      case '\t':
-        out += "\\t";
-        continue;
-      default:
-        break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (std::size_t length = Utf8Length(text, i); length != 0) {
-      out += text.substr(i, length);
-      i += length - 1;
-    } else {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    }
-  }
-  return out + "\"";
-}
-
-std::string Seconds(const ImageTransfer& image) {
-  if (!image.started) return "null";
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(image.milliseconds) / 1000.0);
-  return buffer;
-}
-
-class Object {
- public:
-  void Raw(const char* name, const std::string& value) {
-    m_text += (m_text.empty() ? "{" : ",") + Quote(name) + ":" + value;
-  }
-  void String(const char* name, const std::string& value) { Raw(name, Quote(value)); }
-  void Number(const char* name, std::uint64_t value) { Raw(name, std::to_string(value)); }
-  std::string Close() const { return m_text + "}"; }
-
- private:
-  std::string m_text;
-};
 
 std::string EndName(const RunReport& report) {
   switch (report.end) {
@@ -142,30 +63,29 @@ std::string FormatJson(const RunReport& report) {
   }
   // A plain number: g++ -O2 wrongly warns of an uninitialised optional here.
   const long code = outcome.has_value() ? static_cast<long>(outcome.value()) : -1;
-  Object json;
-  json.Raw("outcome", code >= 0 ? std::to_string(code) : "null");
-  json.String("outcome_name", EndName(report));
-  json.Raw("unit_code", code >= 0 && code <= 0xFF ? std::to_string(code) : "null");
-  json.String("outcome_text", report.outcomeText);
-  json.String("port", report.port);
-  json.String("device", report.device);
-  json.Raw("speed", report.speed.empty() ? "null" : report.speed);
-  json.String("cable", report.cable);
-  json.Raw("loader", report.loader ? Quote(*report.loader) : "null");
-  json.Number("loader_skip", report.loaderSkip);
-  json.String("agent", report.agent);
-  json.Number("loader_bytes_sent", report.transfer.loader.bytesSent);
-  json.Number("agent_bytes_sent", report.transfer.agent.bytesSent);
-  json.Raw("loader_seconds", Seconds(report.transfer.loader));
-  json.Raw("agent_seconds", Seconds(report.transfer.agent));
-  std::string products = "[";
-  for (const std::string& product : report.products) {
-    products += (products.size() > 1 ? "," : "") + Quote(product);
-  }
-  json.Raw("products", products + "]");
-  json.Raw("cancelled", report.end == RunReport::End::Cancelled ? "true" : "false");
-  json.Number("exit_status", static_cast<std::uint64_t>(report.exitStatus));
-  return json.Close();
+  // In the order a person reads them.
+  nlohmann::ordered_json json;
+  json["outcome"] = code >= 0 ? nlohmann::ordered_json(code) : nullptr;
+  json["outcome_name"] = EndName(report);
+  json["unit_code"] = code >= 0 && code <= 0xFF ? nlohmann::ordered_json(code) : nullptr;
+  json["outcome_text"] = report.outcomeText;
+  json["port"] = report.port;
+  json["device"] = report.device;
+  json["speed"] = report.speed.empty() ? nullptr : nlohmann::ordered_json(std::stol(report.speed));
+  json["cable"] = report.cable;
+  json["loader"] = report.loader ? nlohmann::ordered_json(*report.loader) : nullptr;
+  json["loader_skip"] = report.loaderSkip;
+  json["agent"] = report.agent;
+  json["loader_bytes_sent"] = report.transfer.loader.bytesSent;
+  json["agent_bytes_sent"] = report.transfer.agent.bytesSent;
+  json["loader_seconds"] = Seconds(report.transfer.loader);
+  json["agent_seconds"] = Seconds(report.transfer.agent);
+  json["products"] = report.products;
+  json["cancelled"] = report.end == RunReport::End::Cancelled;
+  json["exit_status"] = report.exitStatus;
+  // Paths are bytes: one that is no UTF-8 is shown with U+FFFD in its place
+  // rather than making the whole report unreadable.
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::vector<std::string> SplitProductList(const char* list) {

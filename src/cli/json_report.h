@@ -30,7 +30,7 @@ struct RunReport {
 // "RESULT_SUCCESS", ...; "UNIT_CODE" for a byte that the unit sent.
 std::string ResultCodeName(ResultCode code);
 
-// The report as one line of JSON (UTF-8; bytes that are no UTF-8 are taken as Latin-1).
+// The report as one line of JSON (UTF-8; a byte that is no UTF-8 becomes U+FFFD).
 std::string FormatJson(const RunReport& report);
 
 // "kvr hpz " -> {"kvr", "hpz"}

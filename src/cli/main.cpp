@@ -1,4 +1,6 @@
 // portflash-cli: the wizard's download without a window.
+#include <unistd.h>  // dup and dup2 (MinGW has them too)
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/port_list.h"
+#include "app/profile.h"
 #include "app/update_app.h"
 #include "cli/cli_options.h"
 #include "cli/console.h"
@@ -17,8 +21,7 @@
 #include "engine/result_messages.h"
 #include "engine/serial_link.h"
 #include "image/image_files.h"
-#include "qt/port_list.h"
-#include "qt/qsettings_profile.h"
+#include "platform/system.h"
 #include "res/string_table.h"
 
 namespace portflash::cli {
@@ -109,14 +112,14 @@ int Run(const CliOptions& options, RunReport& report) {
   report.port = options.port;
   report.speed = options.speed;
   report.cable = CableName(options.allSignals);
-  report.agent = options.agent;
+  report.agent = system::NativePath(options.agent);  // as the program shows it
   if (!Interrupt::Install()) {
     std::perror("portflash-cli: signal handlers");
     return kExitFailure;
   }
   TerminalOutput out(console::ProgressRedraws(), console::Width());
   if (options.json) out.MessagesToStderr();
-  QSettingsProfile profile;
+  const std::unique_ptr<Profile> profile = OpenUserProfile();
   CUpdateApp* current = nullptr;
   TerminalDialogs dialogs(out, options.yes, Interrupt::Descriptor(), [&current] {
     // Stop the transfer before the power-off wait returns, so that nothing is sent.
@@ -124,7 +127,7 @@ int Run(const CliOptions& options, RunReport& report) {
       if (auto thread = current->GetDownloadThread()) thread->Abort();
     }
   });
-  CUpdateApp app(profile, dialogs);
+  CUpdateApp app(*profile, dialogs);
   current = &app;
   app.InitAppDir();
   report.device = ResolvePortDevice(options.port);
@@ -172,18 +175,37 @@ int Run(const CliOptions& options, RunReport& report) {
 
 // The port list of the wizard's COM page, one port a line, the name to give --port first.
 int ListPorts() {
-  QSettingsProfile profile;
+  const std::unique_ptr<Profile> profile = OpenUserProfile();
   TerminalOutput out(false);
   TerminalDialogs dialogs(out, true, -1, nullptr);
-  CUpdateApp app(profile, dialogs);  // the profile's "Ports" entries name COM1 to COM4
+  CUpdateApp app(*profile, dialogs);  // the profile's "Ports" entries name COM1 to COM4
   std::string text;
-  for (const PortChoice& choice : AvailablePortChoices()) {
+  for (const PortChoice& choice : AvailablePortChoices(FindPresentPorts())) {
     text += choice.name;
     if (!choice.note.empty()) text += " - " + choice.note;
     text += "\n";
   }
   std::fputs(text.c_str(), stdout);
   return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
+}
+
+// With --json, stdout carries the report and nothing else: from here on whatever
+// any part of the program writes to stdout (the handshake's dots) goes to stderr.
+// Returns the stream that still reaches the real stdout.
+std::FILE* KeepStdoutForReport() {
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  if (saved < 0) return stdout;
+  std::FILE* report = fdopen(saved, "w");
+  if (report == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    if (report != nullptr) {
+      std::fclose(report);
+    } else {
+      close(saved);
+    }
+    return stdout;
+  }
+  return report;
 }
 
 }  // namespace
@@ -205,11 +227,17 @@ int main(int argc, char** argv) {
   }
   const CliOptions& options = *parsed.options;
   if (options.listPorts) return ListPorts();
+  std::FILE* reportOut = options.json ? KeepStdoutForReport() : nullptr;
   RunReport report;
   report.exitStatus = Run(options, report);
-  if (options.json) {
-    std::printf("%s\n", FormatJson(report).c_str());
+  if (reportOut != nullptr) {
     std::fflush(stdout);
+    std::fprintf(reportOut, "%s\n", FormatJson(report).c_str());
+    if (reportOut != stdout) {
+      std::fclose(reportOut);
+    } else {
+      std::fflush(stdout);
+    }
   }
   return report.exitStatus;
 }

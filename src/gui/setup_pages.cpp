@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <string>
 
+#include "app/port_list.h"
 #include "app/profile.h"
 #include "app/update_app.h"
 #include "engine/dialogs.h"
@@ -16,7 +17,6 @@
 #include "gui/gui_context.h"
 #include "gui/text.h"
 #include "image/image_files.h"
-#include "qt/port_list.h"
 #include "res/string_table.h"
 
 namespace portflash {
@@ -123,7 +123,7 @@ CCommPage::CCommPage(GuiContext& context) : CBaseWizardPage(context, 2) {
 void CCommPage::FillPortList() {
   // COM1 to COM4 (which the profile may map to any device), then the serial
   // devices that are really there, USB adapters first.
-  for (const PortChoice& choice : AvailablePortChoices()) {
+  for (const PortChoice& choice : AvailablePortChoices(FindPresentPorts())) {
     m_cmbPort->addItem(FromCore(choice.label), FromCore(choice.name));
     m_cmbPort->setItemData(m_cmbPort->count() - 1, FromCore(choice.note), Qt::ToolTipRole);
   }

@@ -71,4 +71,8 @@ void QSettingsProfile::RemoveEntry(const std::string& section, const std::string
   settings.sync();
 }
 
+std::unique_ptr<Profile> OpenUserProfile() {
+  return std::make_unique<QSettingsProfile>();
+}
+
 }  // namespace portflash

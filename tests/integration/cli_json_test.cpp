@@ -78,9 +78,10 @@ TEST_F(CliTest, JsonReportsEveryFigureOfACompleteDownload) {
                       {"exit_status", "0"}}));
 }
 
-// The other ends: only the members that differ from a complete download.
+// The other ends: only the members that differ from a complete download. Each
+// stdout must be the object alone, even where the handshake prints its dots.
 TEST_F(CliTest, JsonNamesEveryOtherEnd) {
-  // Quotes, a backslash, a tab and a byte that is no UTF-8 (taken as Latin-1).
+  // Quotes, a backslash, a tab and a byte that is no UTF-8 (shown as U+FFFD).
   const std::string odd = temp_ / "kvr \"q\" \\ \t\xff.bin";
   ASSERT_TRUE(WriteFile(odd, ReadFile(Sample().Agent())));
   const std::string noPort = temp_ / "no-port";
@@ -100,6 +101,14 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
         {"unit_code", "13"},
         {"outcome_text", "\"ERROR: This image is for another NIMBREL model\""},
         {"agent_bytes_sent", agentSize},
+        {"exit_status", "1"}}},
+      {{"--wrong-reply", "1:2:0x33"},
+       {},
+       "",
+       {{"outcome", "65531"},
+        {"outcome_name", "\"RESULT_SYNC_FAILED\""},
+        {"outcome_text", "\"Failed to synchronise with device\""},
+        {"loader_seconds", "null"},
         {"exit_status", "1"}}},
       {{"--hangup", "agent:1000"},
        {},
@@ -125,7 +134,7 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
        {{"outcome", "65526"},
         {"outcome_name", "\"RESULT_OPEN_FAILED\""},
         {"outcome_text", JsonText(kOpenFailed + "\nThe device " + noPort + " does not exist.")},
-        {"agent", Quoted(temp_.Path() + "/kvr \\\"q\\\" \\\\ \\t\\u00ff.bin")},
+        {"agent", Quoted(temp_.Path() + "/kvr \\\"q\\\" \\\\ \\t\\ufffd.bin")},
         {"loader_bytes_sent", "0"},
         {"agent_seconds", "null"},
         {"exit_status", "1"}}},

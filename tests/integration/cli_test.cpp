@@ -25,7 +25,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndHelpNamesTheOptions) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{},
                                              {"--bogus", "a.bin"},
-                                             {"--speed", "9600", "a.bin"},
+                                             {"--json", "--speed", "9600", "a.bin"},
                                              {"--cable", "rs232", "a.bin"},
                                              {"--port"},
                                              {"a.bin", "b.bin"},

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/port_list.h"
 #include "app/update_app.h"
 #include "engine/serial_link.h"
 #include "platform/win32/comm_settings.h"
@@ -368,6 +369,21 @@ TEST(Win32Paths, EitherSeparatorCountsAndBackslashesAreShown) {
     EXPECT_STREQ(app.GetAgentPrefix(), "KvR") << path;
     EXPECT_EQ(app.GetAbbreviatedAgentPath(12), "C:\\...\\KvR7.bin");
   }
+}
+
+// The ports Windows reports present come after COM1 to COM4, USB adapters first,
+// COM10 after COM9; one that COM1 to COM4 already name, or no port name, is left out.
+TEST(Win32Ports, PresentPortsFollowComOneToFour) {
+  const std::vector<std::string> com = {"\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3", "\\\\.\\COM4"};
+  const std::vector<PresentPort> present = {
+      {"COM10", "", false}, {"COM3", "Communications Port (COM3)", false},
+      {"COM9", "", false},  {"COM12", "USB Serial Port (COM12)", true},
+      {"LPT1", "", false},  {"", "", false}};
+  const std::vector<PortChoice> list = BuildPortList(present, com);
+  std::vector<std::string> labels;
+  for (const PortChoice& choice : list) labels.push_back(choice.label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4",
+                                              "COM12 - USB Serial Port (COM12)", "COM9", "COM10"}));
 }
 
 class RegistryProfileTest : public ::testing::Test {

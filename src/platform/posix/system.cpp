@@ -107,6 +107,10 @@ std::string ExecutablePath() {
   return path;
 }
 
+bool NamesADevice(const std::string& name) {
+  return !name.empty() && name[0] == '/';
+}
+
 const char* PathSeparators() {
   return "/";
 }

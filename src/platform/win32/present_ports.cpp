@@ -1,5 +1,7 @@
 #include "platform/win32/present_ports.h"
 
+#include "app/port_list.h"
+
 // clang-format off
 #include <windows.h>
 #include <initguid.h>
@@ -111,3 +113,15 @@ std::vector<ComPortEntry> ListComPorts() {
 }
 
 }  // namespace portflash::win32
+
+namespace portflash {
+
+std::vector<PresentPort> FindPresentPorts() {
+  std::vector<PresentPort> ports;
+  for (const win32::ComPortEntry& entry : win32::ListComPorts()) {
+    ports.push_back({entry.name, entry.friendlyName, entry.usb});
+  }
+  return ports;
+}
+
+}  // namespace portflash

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,10 @@ void RegistryProfile::RemoveEntry(const std::string& section, const std::string&
   }
   RegDeleteValueA(key, entry.c_str());
   RegCloseKey(key);
+}
+
+std::unique_ptr<Profile> OpenUserProfile() {
+  return std::make_unique<RegistryProfile>();
 }
 
 }  // namespace portflash

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "platform/system.h"
@@ -32,6 +33,16 @@ std::string ExecutablePath() {
     if (buffer.size() >= 32768) return "";
     buffer.resize(buffer.size() * 2);
   }
+}
+
+bool NamesADevice(const std::string& name) {
+  if (name.starts_with("\\\\.\\")) return name.size() > 4;
+  if (name.size() < 4 || name.size() > 12) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return false;
+  }
+  return std::all_of(name.begin() + 3, name.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 const char* PathSeparators() {

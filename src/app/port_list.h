@@ -27,10 +27,12 @@ std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
                                       const std::vector<std::string>& comDevices);
 
 // The serial devices present now, as the system's device database reports them.
+// Defined by the system's port finder (src/qt: QSerialPortInfo), which the
+// program links beside the core.
 std::vector<PresentPort> FindPresentPorts();
 
-// BuildPortList over FindPresentPorts, the COM names resolved through the
-// current application's profile ("Ports").
-std::vector<PortChoice> AvailablePortChoices();
+// BuildPortList over `present` (FindPresentPorts()), the COM names resolved
+// through the current application's profile ("Ports").
+std::vector<PortChoice> AvailablePortChoices(std::vector<PresentPort> present);
 
 }  // namespace portflash

@@ -1,4 +1,4 @@
-#include "qt/port_list.h"
+#include "app/port_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
-#include "qt/port_list.h"
+#include "app/port_list.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "engine/serial_link.h"
+#include "platform/system.h"
 
 namespace portflash {
 namespace {
@@ -38,10 +39,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-std::string ToStd(const QString& text) {
-  return text.toLocal8Bit().toStdString();
-}
-
 }  // namespace
 
 std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
@@ -57,7 +54,7 @@ std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
     return NaturalLess(a.path, b.path);
   });
   for (const PresentPort& port : present) {
-    if (port.path.empty() || port.path[0] != '/') continue;
+    if (!system::NamesADevice(port.path)) continue;
     const bool taken = std::any_of(list.begin(), list.end(), [&](const PortChoice& choice) {
       return choice.name == port.path ||
              (choice.name.starts_with("COM") && choice.note == port.path);
@@ -70,21 +67,12 @@ std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
   return list;
 }
 
-std::vector<PresentPort> FindPresentPorts() {
-  std::vector<PresentPort> ports;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    ports.push_back(
-        {ToStd(info.systemLocation()), ToStd(info.description()), info.hasVendorIdentifier()});
-  }
-  return ports;
-}
-
-std::vector<PortChoice> AvailablePortChoices() {
+std::vector<PortChoice> AvailablePortChoices(std::vector<PresentPort> present) {
   std::vector<std::string> comDevices;
   for (int i = 0; i < kComPortChoices; ++i) {
     comDevices.push_back(ResolvePortDevice("COM" + std::to_string(i + 1)));
   }
-  return BuildPortList(FindPresentPorts(), comDevices);
+  return BuildPortList(std::move(present), comDevices);
 }
 
 }  // namespace portflash
