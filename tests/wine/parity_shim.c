@@ -27,13 +27,17 @@ static void record(tcflag_t cflag, tcflag_t iflag) {
   const char* path = getenv("PORTFLASH_PARITY_LOG");
   if (path == NULL) return;
   const char* parity = (cflag & PARENB) == 0 ? "none" : (cflag & PARODD) ? "odd" : "even";
-  int bits = (cflag & CSIZE) == CS5 ? 5 : (cflag & CSIZE) == CS6 ? 6 : (cflag & CSIZE) == CS7 ? 7 : 8;
+  int bits = (cflag & CSIZE) == CS5   ? 5
+             : (cflag & CSIZE) == CS6 ? 6
+             : (cflag & CSIZE) == CS7 ? 7
+                                      : 8;
   char line[96];
   int n = snprintf(line, sizeof line, "parity=%s check=%d bits=%d stop=%d\n", parity,
                    (iflag & INPCK) != 0, bits, (cflag & CSTOPB) ? 2 : 1);
   int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  if (write(fd, line, (size_t)n) < 0) { /* nothing to do */ }
+  if (write(fd, line, (size_t)n) < 0) { /* nothing to do */
+  }
   close(fd);
 }
 
