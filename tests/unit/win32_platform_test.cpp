@@ -63,7 +63,6 @@ TEST(Win32CommSettings, DcbOfEachCableIsTheTablesAndTheRestComesFromTheSavedOne)
   };
   for (const Row& row : {Row{true, 1, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE},
                          Row{false, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE}}) {
-    SetSerialPlatform(nullptr);
     LineConfig config;
     config.baudRate = 115200;
     config.parity = Parity::Even;
@@ -108,30 +107,12 @@ TEST(Win32CommSettings, DcbOfEachCableIsTheTablesAndTheRestComesFromTheSavedOne)
   EXPECT_EQ(win32::FillDcb(SavedDcb(), noParity).fParity, 0u);
 }
 
-TEST(Win32CommSettings, ReadsReturnAtOnceAndWritesGiveUpInTime) {
-  const COMMTIMEOUTS t = win32::LinkTimeouts(300);
-  EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
-  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(t.WriteTotalTimeoutConstant, 300u);
-}
-
 TEST(Win32CommSettings, ComNamesGetTheDeviceNamespaceOthersStayAsGiven) {
   const std::pair<std::string, std::string> cases[] = {
       {"COM1", "\\\\.\\COM1"}, {"com12", "\\\\.\\com12"}, {"\\\\.\\COM3", "\\\\.\\COM3"},
       {"COM", "COM"},          {"COM1:", "COM1:"},        {"C:\\ports\\COM1", "C:\\ports\\COM1"}};
   for (const auto& [name, device] : cases) EXPECT_EQ(win32::DeviceName(name), device) << name;
   EXPECT_EQ(ResolvePortDevice("COM11"), "\\\\.\\COM11");
-}
-
-TEST(Win32CommSettings, OpenErrorsNameTheReason) {
-  const std::pair<DWORD, OpenError> cases[] = {{ERROR_FILE_NOT_FOUND, OpenError::NotFound},
-                                               {ERROR_PATH_NOT_FOUND, OpenError::NotFound},
-                                               {ERROR_ACCESS_DENIED, OpenError::Busy},
-                                               {ERROR_SHARING_VIOLATION, OpenError::Busy},
-                                               {ERROR_GEN_FAILURE, OpenError::Other}};
-  for (const auto& [error, kind] : cases) EXPECT_EQ(win32::OpenErrorFor(error), kind) << error;
 }
 
 // The real platform on names that are no serial port: message 121's reason line.
