@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -105,10 +106,15 @@ EngineRig::EngineRig() {
   app.SetProgressView(&progress);
   app.SetPortName("COM1");
   app.SetSpeed("115200");
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "portflash-engine-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir = pattern;
+  // A directory of our own, made the same way on every system.
+  std::random_device random;
+  for (int attempt = 0; dir.empty(); ++attempt) {
+    if (attempt == 100) throw std::runtime_error("no temporary directory");
+    auto candidate =
+        std::filesystem::temp_directory_path() / ("portflash-engine-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) dir = candidate.string();
+  }
 }
 
 EngineRig::~EngineRig() {

@@ -124,8 +124,8 @@ TEST(RunDownload, PortThatCannotBeOpenedShowsOnlyMessage121WithTheReason) {
   rig.world.serial.failOpen = true;
   CDownloadThread thread(rig.app);
   thread.RunDownload();
-  EXPECT_EQ(rig.dialogs.messages,
-            (Messages{Text(IDS_OPEN_FAILED) + "\nThe device /dev/ttyS0 does not exist."}));
+  EXPECT_EQ(rig.dialogs.messages, (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " + ComDevice(1) +
+                                            " does not exist."}));
   EXPECT_TRUE(thread.IsAborted());
   EXPECT_FALSE(thread.GetOutcome().has_value());
   EXPECT_TRUE(rig.world.serial.written.empty());
