@@ -206,17 +206,44 @@ TEST_F(SerialLink, FailedWriteDoesNotReadAndAStalledOneWaitsUntilACancel) {
   EXPECT_EQ(serial.written, (std::vector<std::uint8_t>{1}));
 }
 
-TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrAndRaisesRtsOnlyWhileSending) {
+// "All Signals" holds output until DSR and raises RTS only while sending. A cable
+// without DSR holds for ever: after two seconds the page says why, the note goes
+// once DSR comes, and a cancel ends the hold.
+TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrSaysWhyAfterTwoSecondsAndEndsOnCancel) {
+  AppWorld world;
+  testing::RecordingProgress progress;
+  world.app.SetProgressView(&progress);
   serial.hasModemLines = true;
   serial.modemLines = kModemDsr;
-  Open(115200);
-  serial.dsrOffPolls = 3;
-  const std::uint8_t block[3] = {1, 2, 3};
-  EXPECT_EQ(WriteCommBlock(block, sizeof block), RESULT_NO_DATA);
-  EXPECT_EQ(clock.pauses, (std::vector<int>{10, 10, 10}));
+  Open(9600);
+  const std::string note =
+      "note Waiting for the unit's DSR signal; if the cable has only TX and RX, choose 'TX and "
+      "RX Only'";
+  std::vector<std::int64_t> at;
+  progress.onCall = [&](const std::string&) { at.push_back(clock.nowMs); };
+  serial.dsrOffPolls = 199;  // held 1.99 s: nothing to say
+  const std::uint8_t one = 1;
+  EXPECT_EQ(WriteCommBlock(&one, 1), RESULT_NO_DATA);
+  EXPECT_EQ(clock.pauses, std::vector<int>(199, 10));
   EXPECT_EQ(serial.rtsWhileWriting, (std::vector<bool>{true}));
   EXPECT_EQ(serial.modemLines & kModemRts, 0u);  // off again once sent
-  EXPECT_EQ(serial.calls, (Calls{"write 3", "drain", "read"}));
+  EXPECT_EQ(serial.calls, (Calls{"write 1", "drain", "read"}));
+  EXPECT_TRUE(progress.calls.empty());
+  serial.dsrOffPolls = 250;
+  std::int64_t start = clock.nowMs;
+  EXPECT_TRUE(WriteCommByte(2));
+  EXPECT_EQ(progress.calls, (Calls{note, "note "}));
+  EXPECT_EQ(at, (std::vector<std::int64_t>{start + 2000, start + 2500}));
+
+  std::atomic<int> abort{0};
+  SetCommAbortFlag(&abort);
+  serial.dsrOffPolls = 1'000'000;
+  progress.onCall = [&](const std::string&) { abort = 1; };
+  start = clock.nowMs;
+  EXPECT_FALSE(WriteCommByte(3));
+  EXPECT_EQ(serial.written, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(clock.nowMs - start, 2000 + 10);
+  world.app.SetProgressView(nullptr);
 }
 
 TEST_F(SerialLink, ComNamesMapThroughThePortsSectionOrToTtyS) {
