@@ -307,9 +307,9 @@ TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
   const std::string said = rig.dialogs.messages.back();
   release = true;
   ASSERT_TRUE(first->WaitForEnd(5s));
-  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) +
-                      "\n/dev/ttyS0 is still held by the previous download, which is still "
-                      "ending; try again in a moment.");
+  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
+                      " is still held by the previous download, which is still ending; try "
+                      "again in a moment.");
   EXPECT_FALSE(rig.app.IsAbandonedDownloadAlive());
 }
 
