@@ -104,7 +104,12 @@ TEST_F(ImageSet, WhatIsNoRegularFileIsRefusedWithoutBlocking) {
     if (kind == "directory") std::filesystem::create_directories(Path(name));
     return Path(name);
   };
-  for (const std::string kind : {"fifo", "device", "directory", "missing"}) {
+#ifdef _WIN32
+  const auto kinds = {"directory", "missing"};  // no FIFOs, no links to devices
+#else
+  const auto kinds = {"fifo", "device", "directory", "missing"};
+#endif
+  for (const std::string kind : kinds) {
     SCOPED_TRACE(kind);
     EXPECT_EQ(app.SetAgentPath(special("images/kvr-" + kind + ".bin", kind).c_str()), 0);
     ExpectOneMessage(binNotFound);
