@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/serial_link.h"
+#include "platform/system.h"
 
 namespace portflash {
 namespace {
@@ -53,7 +54,7 @@ std::vector<PortChoice> BuildPortList(std::vector<PresentPort> present,
     return NaturalLess(a.path, b.path);
   });
   for (const PresentPort& port : present) {
-    if (port.path.empty() || port.path[0] != '/') continue;
+    if (!system::NamesADevice(port.path)) continue;
     const bool taken = std::any_of(list.begin(), list.end(), [&](const PortChoice& choice) {
       return choice.name == port.path ||
              (choice.name.starts_with("COM") && choice.note == port.path);

@@ -4,6 +4,7 @@
 
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
+#include "platform/system.h"
 
 namespace portflash {
 namespace {
@@ -48,7 +49,7 @@ void CUpdateApp::SetLoaderPath(const char* path) {
   m_pszLoaderPath.reset(DupString(path));
 }
 void CUpdateApp::SetLoaderOverride(const char* path) {
-  m_pszLoaderOverride.reset(path ? DupString(path) : nullptr);
+  m_pszLoaderOverride.reset(path ? DupString(system::NativePath(path).c_str()) : nullptr);
 }
 
 void CUpdateApp::StepProgress(int channel, int delta) {

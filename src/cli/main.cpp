@@ -1,6 +1,5 @@
 // portflash-cli: the wizard's download without a window.
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <unistd.h>  // dup and dup2 (MinGW has them too)
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "app/profile.h"
 #include "app/update_app.h"
 #include "cli/cli_options.h"
+#include "cli/console.h"
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/terminal.h"
@@ -21,16 +21,11 @@
 #include "engine/result_messages.h"
 #include "engine/serial_link.h"
 #include "image/image_files.h"
+#include "platform/system.h"
 #include "res/string_table.h"
 
 namespace portflash::cli {
 namespace {
-
-int TerminalWidth() {
-  winsize size = {};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
 
 // The BIN file page's own checks: something given, and a file that opens for reading.
 bool CheckAgentFile(const std::string& path, Dialogs& dialogs) {
@@ -117,12 +112,12 @@ int Run(const CliOptions& options, RunReport& report) {
   report.port = options.port;
   report.speed = options.speed;
   report.cable = CableName(options.allSignals);
-  report.agent = options.agent;
+  report.agent = system::NativePath(options.agent);  // as the program shows it
   if (!Interrupt::Install()) {
     std::perror("portflash-cli: signal handlers");
     return kExitFailure;
   }
-  TerminalOutput out(isatty(STDERR_FILENO) != 0, TerminalWidth());
+  TerminalOutput out(console::ProgressRedraws(), console::Width());
   if (options.json) out.MessagesToStderr();
   const std::unique_ptr<Profile> profile = OpenUserProfile();
   CUpdateApp* current = nullptr;

@@ -1,12 +1,9 @@
 #include "cli/terminal.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
+#include "cli/console.h"
 #include "engine/result_code.h"
 #include "res/string_table.h"
 
@@ -98,32 +95,16 @@ bool TerminalDialogs::AskYesNo(const std::string& text) {
 }
 
 bool TerminalDialogs::ReadLine(std::string* line) {
-  line->clear();
-  for (;;) {
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
-    int count = m_interruptFd >= 0 ? 2 : 1;
-    int ready = poll(fds, static_cast<nfds_t>(count), -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (count == 2 && (fds[1].revents & POLLIN)) {
+  switch (console::ReadLine(line, m_interruptFd)) {
+    case console::Input::Line:
+      return true;
+    case console::Input::Interrupted:
       if (m_onInterrupt) m_onInterrupt();
       return false;
-    }
-    if (fds[0].revents & POLLNVAL) return false;  // no stdin at all: nobody to wait for
-    if (fds[0].revents == 0) continue;
-    char buffer[256];
-    ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) return !line->empty();  // end of input
-    std::string chunk(buffer, static_cast<std::size_t>(got));
-    if (std::size_t end = chunk.find('\n'); end != std::string::npos) {
-      *line += chunk.substr(0, end);
-      return true;
-    }
-    *line += chunk;
+    case console::Input::End:
+      break;
   }
+  return false;
 }
 
 TerminalProgress::TerminalProgress(TerminalOutput& out) : m_out(out) {}

@@ -70,7 +70,9 @@ class SerialPlatform {
   // Applies config on top of base (the fields config does not name keep base's values).
   virtual bool Configure(SerialHandle port, const SavedLineSettings& base,
                          const LineConfig& config) = 0;
-  // False when the device has no modem lines (a pseudo-terminal).
+  // False when the device has no modem lines (a pseudo-terminal), or when its
+  // driver carries out the cable's flow control itself (Windows): the link then
+  // leaves the lines alone.
   virtual bool GetModemLines(SerialHandle port, unsigned* bits) = 0;
   virtual bool SetModemLines(SerialHandle port, unsigned on, unsigned off) = 0;
   // Never blocks: Ok with a byte, WouldBlock when nothing is there.

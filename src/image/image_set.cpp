@@ -34,7 +34,7 @@ std::string MessageFilePath(const std::string& loaderPath) {
 void CUpdateApp::InitAppDir() {
   const std::string exe = system::ExecutablePath();
   if (exe.empty()) return;  // no directory: loader names count from the working directory
-  const std::size_t slash = exe.rfind('/');
+  const std::size_t slash = exe.find_last_of(system::PathSeparators());
   const std::size_t length = slash != std::string::npos ? slash + 1 : 0;
   m_pszAppDir.reset(CopyLeft(exe.c_str(), length));
 }
@@ -53,7 +53,7 @@ void CUpdateApp::SaveLastAgentPath() {
 }
 
 int CUpdateApp::SetAgentPath(const char* path) {
-  m_pszAgentPath.reset(DupString(path != nullptr ? path : ""));
+  m_pszAgentPath.reset(DupString(system::NativePath(path != nullptr ? path : "").c_str()));
   if (!PathFits(Text(m_pszAgentPath.get()))) {
     ShowPathTooLong(*this, "agent file", Text(m_pszAgentPath.get()));
     return 0;
@@ -67,7 +67,7 @@ int CUpdateApp::SetAgentPath(const char* path) {
 
 int CUpdateApp::ResolveAgentPrefix() {
   std::string path = Text(m_pszAgentPath.get());
-  std::size_t slash = path.rfind('/');
+  std::size_t slash = path.find_last_of(system::PathSeparators());
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   m_pszAgentPrefix.reset(DupString(name.substr(0, kPrefixLength).c_str()));
   return 1;
@@ -120,13 +120,14 @@ std::string CUpdateApp::GetAbbreviatedAgentPath(int maxLength) const {
   if (maxLength < 0 || n < static_cast<std::size_t>(maxLength)) return path;
   const auto limit = static_cast<std::size_t>(maxLength);
 
-  std::size_t first = path.find('/');
+  std::size_t first = path.find_first_of(system::PathSeparators());
   std::string head = first == std::string::npos ? "" : path.substr(0, first + 1);
   // The tail starts at the first separator far enough to the right to keep the
   // result near the limit, else at the last one.
   std::size_t from = (first == std::string::npos ? 0 : first + 1) + n - limit;
-  std::size_t cut = from < n ? path.find('/', from) : std::string::npos;
-  if (cut == std::string::npos) cut = path.rfind('/');
+  std::size_t cut =
+      from < n ? path.find_first_of(system::PathSeparators(), from) : std::string::npos;
+  if (cut == std::string::npos) cut = path.find_last_of(system::PathSeparators());
   std::string tail = cut == std::string::npos ? path : path.substr(cut);
   return head + "..." + tail;
 }

@@ -13,5 +13,12 @@ std::string FindPortHolder(const std::string& devicePath);
 std::string DeviceGroup(const std::string& devicePath);
 // This executable's full path with every link resolved; "" when unknown.
 std::string ExecutablePath();
+// True when a port the system reports present is named so that it opens as it
+// is: a device path ("/dev/ttyUSB0"); on Windows "COMn" or a "\\.\" device name.
+bool NamesADevice(const std::string& name);
+// The characters that end a directory name in a path ("/"; "\\" and "/" on Windows).
+const char* PathSeparators();
+// A path the user gave, in the form the system shows ("/" turned to "\\" on Windows).
+std::string NativePath(const std::string& path);
 
 }  // namespace portflash::system

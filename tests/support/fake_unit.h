@@ -12,10 +12,20 @@
 
 #include "app/update_app.h"
 #include "engine/download_thread.h"
+#include "platform/system.h"
 #include "support/fakes.h"
 #include "support/harness.h"
 
 namespace portflash::testing {
+
+// The device that "COMn" opens when the profile does not map it.
+inline std::string ComDevice(unsigned n) {
+#ifdef _WIN32
+  return "\\\\.\\COM" + std::to_string(n);
+#else
+  return "/dev/ttyS" + std::to_string(n - 1);
+#endif
+}
 
 class FakeUnit {
  public:
@@ -96,7 +106,8 @@ struct EngineRig {
   // returns its path.
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   std::string WriteFile(const std::string& name, const std::string& text) const;
-  std::string Path(const std::string& name) const { return dir + "/" + name; }
+  // As the program shows it (with "\\" on Windows).
+  std::string Path(const std::string& name) const { return system::NativePath(dir + "/" + name); }
 
   FakeWorld world;
   MapProfile profile;

@@ -3,15 +3,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace portflash::testing {
 
 namespace fs = std::filesystem;
 
+// Made the same way on every system; no dot in the name (the message-file rule
+// looks for the last dot of a whole path).
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "portflash-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate =
+        fs::temp_directory_path() / ("portflash-test-" + std::to_string(random()));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) path_ = candidate.string();
+  }
 }
 
 TempDir::~TempDir() {

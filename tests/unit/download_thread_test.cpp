@@ -193,8 +193,8 @@ TEST(RunDownload, PortThatCannotBeOpenedShowsOnlyMessage121WithTheReason) {
   rig.world.serial.failOpen = true;
   CDownloadThread thread(rig.app);
   thread.RunDownload();
-  EXPECT_EQ(rig.dialogs.messages,
-            (Messages{Text(IDS_OPEN_FAILED) + "\nThe device /dev/ttyS0 does not exist."}));
+  EXPECT_EQ(rig.dialogs.messages, (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " + ComDevice(1) +
+                                            " does not exist."}));
   EXPECT_TRUE(thread.IsAborted());
   EXPECT_FALSE(thread.GetOutcome().has_value());
   EXPECT_TRUE(rig.world.serial.written.empty());
@@ -307,9 +307,9 @@ TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
   const std::string said = rig.dialogs.messages.back();
   release = true;
   ASSERT_TRUE(first->WaitForEnd(5s));
-  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) +
-                      "\n/dev/ttyS0 is still held by the previous download, which is still "
-                      "ending; try again in a moment.");
+  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
+                      " is still held by the previous download, which is still ending; try "
+                      "again in a moment.");
   EXPECT_FALSE(rig.app.IsAbandonedDownloadAlive());
 }
 

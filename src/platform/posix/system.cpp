@@ -107,4 +107,16 @@ std::string ExecutablePath() {
   return path;
 }
 
+bool NamesADevice(const std::string& name) {
+  return !name.empty() && name[0] == '/';
+}
+
+const char* PathSeparators() {
+  return "/";
+}
+
+std::string NativePath(const std::string& path) {
+  return path;
+}
+
 }  // namespace portflash::system
