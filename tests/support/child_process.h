@@ -1,14 +1,17 @@
 #pragma once
-// A child process through QProcess, with its stdout and stderr collected as they
-// come, for tests that drive the real executables. The destructor kills it.
+// A child process with its stdout and stderr collected as they come, for tests
+// that drive the real executables. The destructor kills and reaps it. Not QProcess:
+// its vfork-style clone runs the child in the parent's memory, where
+// ThreadSanitizer then sees races that are not there.
 #include <sys/types.h>
 
-#include <QProcess>
 #include <chrono>
+#include <condition_variable>
 #include <map>
-#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -37,8 +40,8 @@ class ChildProcess {
   // True once stdout or stderr holds `text`; false when time or output ran out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
   void Signal(int number);
-  void CloseStdin() { process_->closeWriteChannel(); }
-  // The exit status (128 when killed by a signal); -1, and killed, when not ended in time.
+  void CloseStdin();
+  // The exit status (128 + signal when killed); -1, and killed, when not ended in time.
   int Wait(std::chrono::milliseconds timeout);
   bool Running();
   std::string Stdout();
@@ -46,10 +49,16 @@ class ChildProcess {
   std::chrono::milliseconds LastWaitTime() const { return lastWait_; }
 
  private:
-  void Collect();
-  std::unique_ptr<QProcess> process_;
+  void Pump(int outFd, int errFd);
+
   pid_t pid_ = -1;
+  int inFd_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
   std::string out_, err_;
+  bool ended_ = false;  // both pipes at end
+  std::optional<int> status_;
   std::chrono::milliseconds lastWait_{0};
 };
 
