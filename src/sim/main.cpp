@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   std::string error;
   switch (portflash::sim::ParseSimOptions(argc, argv, &options, &error)) {
     case portflash::sim::ParseOutcome::Help:
-      std::fputs(portflash::sim::SimHelpText(), stdout);
+      std::fputs(portflash::sim::SimHelpText().c_str(), stdout);
       return 0;
     case portflash::sim::ParseOutcome::UsageError:
       std::fprintf(stderr, "portflash-sim: %s\nTry 'portflash-sim --help'.\n", error.c_str());

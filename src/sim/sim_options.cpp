@@ -1,5 +1,7 @@
 #include "sim/sim_options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -11,108 +13,6 @@ namespace portflash::sim {
 
 const char* ImageName(ImageKind kind) {
   return kind == ImageKind::Loader ? "loader" : "agent";
-}
-
-const char* SimHelpText() {
-  return R"(Usage: portflash-sim [OPTION]...
-A simulated unit on a pseudo-terminal: plays the unit's boot monitor for Portflash.
-
-Prints the device path of the line (the pty's slave) as the first line on stdout,
-then serves download after download until SIGINT or SIGTERM (exit status 0), or
-until --count downloads have ended. Progress goes to stderr.
-
-What the unit does, per download:
-  Handshake, twice: the first byte 0x01 (plan 115200) or 0x02 (plan 19200), which
-  the PC repeats until answered, then 0x05, 0x0F and 0x00; each is answered with
-  0x5A. The first stage is expected at 9600 bps, the second at the plan's rate.
-  Repeats of the first byte during the later steps are ignored.
-  Then the loader: its bytes, the end byte 0xFF, answered with the loader code;
-  then the agent: its bytes, 0xFF, answered with the agent code. Then the unit
-  waits for the next handshake.
-  A client opening the line while no other has it open counts as a power-on: the
-  unit starts again from the handshake. So does a first byte arriving at 9600 bps
-  while an image is expected.
-  A byte that arrives while the line is set to another rate than the unit expects
-  is ignored and logged, as a real UART would garble it. (The pty clears parity,
-  so parity cannot be checked here.)
-
-Line:
-  --link PATH             also make a symbolic link PATH to the device (removed at exit)
-  --count N               exit 0 once N downloads have ended (answered agent,
-                          or a --reply-mid whose end byte has been swallowed)
-  --pace                  take bytes off the line no faster than the rate set on it
-                          (11 bits a byte), so the PC's writes block as on a real line
-  --quiet                 no progress lines on stderr
-
-Images:
-  --expect-loader FILE    the loader's exact content is FILE (less --loader-skip
-                          leading bytes): after that many bytes the end byte 0xFF
-                          must follow; a different content is reported as mismatch
-  --loader-skip N         leading bytes of the loader file that the PC does not send
-  --expect-agent FILE     the same for the agent (sent whole)
-                          Without an expected file an image ends at a 0xFF
-                          followed by --idle-ms of silence.
-  --idle-ms MS            silence that ends an image after a 0xFF (default 150)
-  --save-loader FILE      write the received loader (without its end byte) to FILE
-  --save-agent FILE       the same for the agent
-  --report FILE           append one line per ended download:
-                            ok loader=N agent=M         both images answered
-                            mismatch loader=N agent=M   answered, but an image
-                                                        differs from its expected file
-                            reply-mid loader=N [agent=M]  see --reply-mid
-                            incomplete loader=N [agent=M] a new handshake or client
-                                                        came in the middle
-                            hung up loader=N [agent=M]  see --hangup
-                          N and M count the image bytes received (no end byte).
-  --trace FILE            append one line per handshake byte received and per byte
-                          sent: "<ns> in|out 0xNN", ns on the monotonic clock
-                          (CLOCK_MONOTONIC), to time the PC's reactions
-
-Answers:
-  --loader-code B         answer to the loader (default 0x00)
-  --agent-code B          answer to the agent (default 0x16)
-
-Misbehaviours:
-  --silent                never send anything
-  --answer-after N        in the first stage, leave the first N-1 first bytes
-                          unanswered and answer the N-th (default 1)
-  --answer-delay MS       answer no first byte of the first stage before MS ms
-                          after the first one arrived (the technician's power-on)
-  --wrong-reply STAGE:STEP:BYTE
-                          answer that step (stage 1 or 2, step 1 to 4) with BYTE
-                          instead of 0x5A, once in the simulator's life. The step
-                          is not passed: in step 1 the PC's next try is answered
-                          0x5A; a later step is not sent again by the PC, which
-                          then fails the handshake.
-  --unasked B             send B about 0.2 s after answering the loader, while the
-                          PC listens for unasked bytes (it ends the download with B)
-  --reply-mid IMAGE:OFFSET:BYTE
-                          IMAGE is loader or agent: send BYTE once OFFSET bytes of
-                          that image have arrived (OFFSET 0: as soon as the image
-                          may begin) and take the image as ended; the rest the PC
-                          sends, up to its end byte (a 0xFF followed by --idle-ms
-                          of silence), is swallowed. Then wait for a new handshake.
-  --hangup IMAGE:OFFSET   once OFFSET bytes of that image have arrived, close the
-                          line (the client's reads return 0, its writes fail with
-                          EIO), print "hung up" on stdout and exit 0
-  --garbage[=WHERE]       send 2 to 4 random bytes (never 0x5A) at these points
-                          (WHERE: stages, listen or both; default both):
-                          stages: right after the first stage's last answer. The
-                            PC takes them as misses of the second stage's first
-                            step and sends its first byte again; the unit ignores
-                            the repeats: the download goes on. (Tolerated.)
-                          listen: right after the answer to the loader, during
-                            the PC's listen: the PC must end the download with the
-                            first of them as the outcome. (Not tolerated.)
-  --seed N                seed of the random bytes (default: random); the bytes
-                          are logged
-
-  --help                  this text
-
-Numbers may be decimal or 0x hexadecimal; bytes are 0 to 255. Options take their
-value as the next argument or after '='. Exit status: 0 when stopped by a signal,
---count or --hangup; 1 when the line or a file cannot be set up; 2 for usage errors.
-)";
 }
 
 namespace {
@@ -181,13 +81,6 @@ bool ParseWrongReply(std::string_view text, WrongReply* wrong) {
   return true;
 }
 
-struct OptionSpec {
-  std::string_view name;
-  bool takesValue;
-  // Returns false when the value is not acceptable.
-  std::function<bool(SimOptions&, std::string_view)> apply;
-};
-
 template <typename T>
 bool ParseInto(std::string_view text, unsigned long long min, unsigned long long max, T* out) {
   unsigned long long value = 0;
@@ -205,75 +98,6 @@ bool ParseOptional(std::optional<T>* slot, Parser parse) {
   return true;
 }
 
-const std::vector<OptionSpec>& OptionTable() {
-  constexpr unsigned long long kMaxMs = 24ull * 3600 * 1000;
-  static const std::vector<OptionSpec> table = {
-      {"link", true, [](SimOptions& o, std::string_view v) { return !(o.linkPath = v).empty(); }},
-      {"count", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseInto(v, 1, std::numeric_limits<unsigned long>::max(), &o.count);
-       }},
-      {"pace", false, [](SimOptions& o, std::string_view) { return o.pace = true; }},
-      {"quiet", false, [](SimOptions& o, std::string_view) { return o.quiet = true; }},
-      {"expect-loader", true,
-       [](SimOptions& o, std::string_view v) { return !(o.expectLoader = v).empty(); }},
-      {"expect-agent", true,
-       [](SimOptions& o, std::string_view v) { return !(o.expectAgent = v).empty(); }},
-      {"loader-skip", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(&o.loaderSkip, [v](std::size_t* skip) {
-           return ParseInto(v, 0, std::numeric_limits<std::uint32_t>::max(), skip);
-         });
-       }},
-      {"idle-ms", true,
-       [](SimOptions& o, std::string_view v) { return ParseInto(v, 1, kMaxMs, &o.idleMs); }},
-      {"save-loader", true,
-       [](SimOptions& o, std::string_view v) { return !(o.saveLoader = v).empty(); }},
-      {"save-agent", true,
-       [](SimOptions& o, std::string_view v) { return !(o.saveAgent = v).empty(); }},
-      {"report", true,
-       [](SimOptions& o, std::string_view v) { return !(o.reportPath = v).empty(); }},
-      {"trace", true, [](SimOptions& o, std::string_view v) { return !(o.tracePath = v).empty(); }},
-      {"loader-code", true,
-       [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.loaderCode); }},
-      {"agent-code", true,
-       [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.agentCode); }},
-      {"silent", false, [](SimOptions& o, std::string_view) { return o.silent = true; }},
-      {"answer-after", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseInto(v, 1, std::numeric_limits<unsigned>::max(), &o.answerAfter);
-       }},
-      {"answer-delay", true,
-       [](SimOptions& o, std::string_view v) { return ParseInto(v, 0, kMaxMs, &o.answerDelayMs); }},
-      {"wrong-reply", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(&o.wrongReply,
-                              [v](WrongReply* wrong) { return ParseWrongReply(v, wrong); });
-       }},
-      {"unasked", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(&o.unasked, [v](std::uint8_t* byte) { return ParseByte(v, byte); });
-       }},
-      {"reply-mid", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(
-             &o.replyMid, [v](ImageTrigger* trigger) { return ParseTrigger(v, true, trigger); });
-       }},
-      {"hangup", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(
-             &o.hangup, [v](ImageTrigger* trigger) { return ParseTrigger(v, false, trigger); });
-       }},
-      {"seed", true,
-       [](SimOptions& o, std::string_view v) {
-         return ParseOptional(&o.seed, [v](std::uint32_t* seed) {
-           return ParseInto(v, 0, std::numeric_limits<std::uint32_t>::max(), seed);
-         });
-       }},
-  };
-  return table;
-}
-
 bool ApplyGarbage(SimOptions& o, std::string_view where) {
   if (where == "both") {
     o.garbageStages = o.garbageListen = true;
@@ -287,56 +111,276 @@ bool ApplyGarbage(SimOptions& o, std::string_view where) {
   return true;
 }
 
+// One option of the command line. Flags have no value name; a value name in
+// brackets ("[=WHERE]") makes the value optional, `bare` standing for it when left out.
+struct OptionSpec {
+  const char* group;
+  const char* name;   // without the leading "--"
+  const char* value;  // the value's name in the help, or nullptr for a flag
+  const char* help;
+  // Returns false when the value is not acceptable.
+  std::function<bool(SimOptions&, std::string_view)> apply;
+  const char* refusal = nullptr;  // message for a value not accepted, instead of "bad value"
+  const char* bare = nullptr;
+};
+
+const std::vector<OptionSpec>& OptionTable() {
+  constexpr unsigned long long kMaxMs = 24ull * 3600 * 1000;
+  static const std::vector<OptionSpec> table = {
+      {"Line", "link", "PATH", "also make a symbolic link PATH to the device (removed at exit)",
+       [](SimOptions& o, std::string_view v) { return !(o.linkPath = v).empty(); }},
+      {"Line", "count", "N",
+       "exit 0 once N downloads have ended (answered agent,\n"
+       "or a --reply-mid whose end byte has been swallowed)",
+       [](SimOptions& o, std::string_view v) {
+         return ParseInto(v, 1, std::numeric_limits<unsigned long>::max(), &o.count);
+       }},
+      {"Line", "pace", nullptr,
+       "take bytes off the line no faster than the rate set on it\n"
+       "(11 bits a byte), so the PC's writes block as on a real line",
+       [](SimOptions& o, std::string_view) { return o.pace = true; }},
+      {"Line", "quiet", nullptr, "no progress lines on stderr",
+       [](SimOptions& o, std::string_view) { return o.quiet = true; }},
+
+      {"Images", "expect-loader", "FILE",
+       "the loader's exact content is FILE (less --loader-skip\n"
+       "leading bytes): after that many bytes the end byte 0xFF\n"
+       "must follow; a different content is reported as mismatch",
+       [](SimOptions& o, std::string_view v) { return !(o.expectLoader = v).empty(); }},
+      {"Images", "loader-skip", "N", "leading bytes of the loader file that the PC does not send",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(&o.loaderSkip, [v](std::size_t* skip) {
+           return ParseInto(v, 0, std::numeric_limits<std::uint32_t>::max(), skip);
+         });
+       }},
+      {"Images", "expect-agent", "FILE",
+       "the same for the agent (sent whole)\n"
+       "Without an expected file an image ends at a 0xFF\n"
+       "followed by --idle-ms of silence.",
+       [](SimOptions& o, std::string_view v) { return !(o.expectAgent = v).empty(); }},
+      {"Images", "idle-ms", "MS", "silence that ends an image after a 0xFF (default 150)",
+       [](SimOptions& o, std::string_view v) { return ParseInto(v, 1, kMaxMs, &o.idleMs); }},
+      {"Images", "save-loader", "FILE", "write the received loader (without its end byte) to FILE",
+       [](SimOptions& o, std::string_view v) { return !(o.saveLoader = v).empty(); }},
+      {"Images", "save-agent", "FILE", "the same for the agent",
+       [](SimOptions& o, std::string_view v) { return !(o.saveAgent = v).empty(); }},
+      {"Images", "report", "FILE",
+       "append one line per ended download:\n"
+       "  ok loader=N agent=M         both images answered\n"
+       "  mismatch loader=N agent=M   answered, but an image\n"
+       "                              differs from its expected file\n"
+       "  reply-mid loader=N [agent=M]  see --reply-mid\n"
+       "  incomplete loader=N [agent=M] a new handshake or client\n"
+       "                              came in the middle\n"
+       "  hung up loader=N [agent=M]  see --hangup\n"
+       "N and M count the image bytes received (no end byte).",
+       [](SimOptions& o, std::string_view v) { return !(o.reportPath = v).empty(); }},
+      {"Images", "trace", "FILE",
+       "append one line per handshake byte received and per byte\n"
+       "sent: \"<ns> in|out 0xNN\", ns on the monotonic clock\n"
+       "(CLOCK_MONOTONIC), to time the PC's reactions",
+       [](SimOptions& o, std::string_view v) { return !(o.tracePath = v).empty(); }},
+
+      {"Answers", "loader-code", "B", "answer to the loader (default 0x00)",
+       [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.loaderCode); }},
+      {"Answers", "agent-code", "B", "answer to the agent (default 0x16)",
+       [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.agentCode); }},
+
+      {"Misbehaviours", "silent", nullptr, "never send anything",
+       [](SimOptions& o, std::string_view) { return o.silent = true; }},
+      {"Misbehaviours", "answer-after", "N",
+       "in the first stage, leave the first N-1 first bytes\n"
+       "unanswered and answer the N-th (default 1)",
+       [](SimOptions& o, std::string_view v) {
+         return ParseInto(v, 1, std::numeric_limits<unsigned>::max(), &o.answerAfter);
+       }},
+      {"Misbehaviours", "answer-delay", "MS",
+       "answer no first byte of the first stage before MS ms\n"
+       "after the first one arrived (the technician's power-on)",
+       [](SimOptions& o, std::string_view v) { return ParseInto(v, 0, kMaxMs, &o.answerDelayMs); }},
+      {"Misbehaviours", "wrong-reply", "STAGE:STEP:BYTE",
+       "answer that step (stage 1 or 2, step 1 to 4) with BYTE\n"
+       "instead of 0x5A, once in the simulator's life. The step\n"
+       "is not passed: in step 1 the PC's next try is answered\n"
+       "0x5A; a later step is not sent again by the PC, which\n"
+       "then fails the handshake.",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(&o.wrongReply,
+                              [v](WrongReply* wrong) { return ParseWrongReply(v, wrong); });
+       }},
+      {"Misbehaviours", "unasked", "B",
+       "send B about 0.2 s after answering the loader, while the\n"
+       "PC listens for unasked bytes (it ends the download with B)",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(&o.unasked, [v](std::uint8_t* byte) { return ParseByte(v, byte); });
+       }},
+      {"Misbehaviours", "reply-mid", "IMAGE:OFFSET:BYTE",
+       "IMAGE is loader or agent: send BYTE once OFFSET bytes of\n"
+       "that image have arrived (OFFSET 0: as soon as the image\n"
+       "may begin) and take the image as ended; the rest the PC\n"
+       "sends, up to its end byte (a 0xFF followed by --idle-ms\n"
+       "of silence), is swallowed. Then wait for a new handshake.",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(
+             &o.replyMid, [v](ImageTrigger* trigger) { return ParseTrigger(v, true, trigger); });
+       }},
+      {"Misbehaviours", "hangup", "IMAGE:OFFSET",
+       "once OFFSET bytes of that image have arrived, close the\n"
+       "line (the client's reads return 0, its writes fail with\n"
+       "EIO), print \"hung up\" on stdout and exit 0",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(
+             &o.hangup, [v](ImageTrigger* trigger) { return ParseTrigger(v, false, trigger); });
+       }},
+      {"Misbehaviours", "garbage", "[=WHERE]",
+       "send 2 to 4 random bytes (never 0x5A) at these points\n"
+       "(WHERE: stages, listen or both; default both):\n"
+       "stages: right after the first stage's last answer. The\n"
+       "  PC takes them as misses of the second stage's first\n"
+       "  step and sends its first byte again; the unit ignores\n"
+       "  the repeats: the download goes on. (Tolerated.)\n"
+       "listen: right after the answer to the loader, during\n"
+       "  the PC's listen: the PC must end the download with the\n"
+       "  first of them as the outcome. (Not tolerated.)",
+       ApplyGarbage, "--garbage takes stages, listen or both", "both"},
+      {"Misbehaviours", "seed", "N",
+       "seed of the random bytes (default: random); the bytes\n"
+       "are logged",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(&o.seed, [v](std::uint32_t* seed) {
+           return ParseInto(v, 0, std::numeric_limits<std::uint32_t>::max(), seed);
+         });
+       }},
+  };
+  return table;
+}
+
+constexpr const char* kDescription =
+    R"(A simulated unit on a pseudo-terminal: plays the unit's boot monitor for Portflash.
+
+Prints the device path of the line (the pty's slave) as the first line on stdout,
+then serves download after download until SIGINT or SIGTERM (exit status 0), or
+until --count downloads have ended. Progress goes to stderr.
+
+What the unit does, per download:
+  Handshake, twice: the first byte 0x01 (plan 115200) or 0x02 (plan 19200), which
+  the PC repeats until answered, then 0x05, 0x0F and 0x00; each is answered with
+  0x5A. The first stage is expected at 9600 bps, the second at the plan's rate.
+  Repeats of the first byte during the later steps are ignored.
+  Then the loader: its bytes, the end byte 0xFF, answered with the loader code;
+  then the agent: its bytes, 0xFF, answered with the agent code. Then the unit
+  waits for the next handshake.
+  A client opening the line while no other has it open counts as a power-on: the
+  unit starts again from the handshake. So does a first byte arriving at 9600 bps
+  while an image is expected.
+  A byte that arrives while the line is set to another rate than the unit expects
+  is ignored and logged, as a real UART would garble it. (The pty clears parity,
+  so parity cannot be checked here.)
+)";
+
+constexpr const char* kFooter =
+    R"(Numbers may be decimal or 0x hexadecimal; bytes are 0 to 255. Options take their
+value as the next argument or after '='. Exit status: 0 when stopped by a signal,
+--count or --hangup; 1 when the line or a file cannot be set up; 2 for usage errors.)";
+
+// A usage error in the words of this program, thrown from inside CLI11's parse.
+struct UsageError {
+  std::string message;
+};
+
+// Options as the help has always shown them: "--name VALUE", "--name[=VALUE]".
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_name(const CLI::Option* option, bool) const override {
+    return option->get_name();
+  }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return option->get_option_text();
+  }
+};
+
+void AddOption(CLI::App& app, const OptionSpec& spec, SimOptions& parsed) {
+  const std::string flag = std::string("--") + spec.name;
+  const bool takesValue = spec.value != nullptr;
+  CLI::Option* option = nullptr;
+  if (!takesValue || spec.bare != nullptr) {
+    // A flag reads "true" when given bare, or the text after '='.
+    option = app.add_flag(spec.bare != nullptr ? flag + "{" + spec.bare + "}" : flag);
+    if (!takesValue) {
+      option->each([flag](const std::string& given) {
+        if (given != "true") throw UsageError{flag + " takes no value"};
+      });
+    }
+  } else {
+    option = app.add_option(flag);
+  }
+  if (takesValue)
+    option->option_text(spec.bare != nullptr ? spec.value : std::string(" ") + spec.value);
+  option->description(spec.help)->group(spec.group);
+  // Applied as given, occurrence after occurrence.
+  option->each([&spec, &parsed, flag, takesValue](const std::string& given) {
+    const std::string value = takesValue ? given : std::string();
+    if (!spec.apply(parsed, value)) {
+      throw UsageError{spec.refusal != nullptr ? spec.refusal
+                                               : "bad value '" + value + "' for " + flag};
+    }
+  });
+}
+
+void Describe(CLI::App& app, SimOptions& parsed) {
+  app.description(kDescription);
+  app.footer(kFooter);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->column_width(26);
+  app.set_help_flag("-h,--help", "this text");
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  for (const OptionSpec& spec : OptionTable()) AddOption(app, spec, parsed);
+}
+
+// "--count: 1 required TEXT missing": CLI11 names the option first.
+std::string MissingValueMessage(const CLI::ArgumentMismatch& error) {
+  const std::string what = error.what();
+  const std::size_t colon = what.find(':');
+  if (colon == std::string::npos || what.compare(0, 2, "--") != 0) return what;
+  return what.substr(0, colon) + " needs a value";
+}
+
 }  // namespace
+
+std::string SimHelpText() {
+  CLI::App app("", "portflash-sim");
+  SimOptions unused;
+  Describe(app, unused);
+  return app.help();
+}
 
 ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* options,
                              std::string* error) {
   SimOptions parsed;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") return ParseOutcome::Help;
-    if (arg.substr(0, 2) != "--" || arg.size() == 2) {
-      *error = "unexpected argument '" + std::string(arg) + "'";
-      return ParseOutcome::UsageError;
-    }
-    arg.remove_prefix(2);
-    const std::size_t equals = arg.find('=');
-    const std::string_view name = arg.substr(0, equals);
-    const bool hasInlineValue = equals != std::string_view::npos;
-    const std::string_view inlineValue = hasInlineValue ? arg.substr(equals + 1) : "";
-    if (name == "garbage") {
-      if (!ApplyGarbage(parsed, hasInlineValue ? inlineValue : "both")) {
-        *error = "--garbage takes stages, listen or both";
-        return ParseOutcome::UsageError;
-      }
-      continue;
-    }
-    const OptionSpec* option = nullptr;
-    for (const auto& candidate : OptionTable()) {
-      if (candidate.name == name) option = &candidate;
-    }
-    if (option == nullptr) {
-      *error = "unknown option --" + std::string(name);
-      return ParseOutcome::UsageError;
-    }
-    std::string_view value;
-    if (option->takesValue) {
-      if (hasInlineValue) {
-        value = inlineValue;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        *error = "--" + std::string(name) + " needs a value";
-        return ParseOutcome::UsageError;
-      }
-    } else if (hasInlineValue) {
-      *error = "--" + std::string(name) + " takes no value";
-      return ParseOutcome::UsageError;
-    }
-    if (!option->apply(parsed, value)) {
-      *error = "bad value '" + std::string(value) + "' for --" + std::string(name);
-      return ParseOutcome::UsageError;
-    }
+  CLI::App app("", "portflash-sim");
+  Describe(app, parsed);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    return ParseOutcome::Help;
+  } catch (const UsageError& usage) {
+    *error = usage.message;
+    return ParseOutcome::UsageError;
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    *error = MissingValueMessage(mismatch);
+    return ParseOutcome::UsageError;
+  } catch (const CLI::ParseError& other) {
+    *error = other.what();
+    return ParseOutcome::UsageError;
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    const std::string& first = extras.front();
+    *error = first.compare(0, 2, "--") == 0 && first.size() > 2
+                 ? "unknown option " + first.substr(0, first.find('='))
+                 : "unexpected argument '" + first + "'";
+    return ParseOutcome::UsageError;
   }
   if (parsed.loaderSkip && parsed.expectLoader.empty()) {
     *error = "--loader-skip needs --expect-loader";

@@ -72,6 +72,6 @@ enum class ParseOutcome { Run, Help, UsageError };
 ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* options,
                              std::string* error);
 
-const char* SimHelpText();
+std::string SimHelpText();
 
 }  // namespace portflash::sim
