@@ -67,6 +67,10 @@ void CUpdateApp::ShowDelayWarning(double seconds) {
   if (ProgressView* view = m_progress.load()) view->ShowDelayWarning(seconds);
 }
 
+void CUpdateApp::ShowLineNote(const std::string& text) {
+  if (ProgressView* view = m_progress.load()) view->ShowLineNote(text);
+}
+
 bool CUpdateApp::StartDownload() {
   std::lock_guard lock(m_threadMutex);
   if (m_pDownloadThread) return false;
@@ -98,8 +102,19 @@ int CUpdateApp::StopDownload() {
     if (m_eventPump) m_eventPump();
   }
   std::lock_guard lock(m_threadMutex);
+  std::erase_if(m_abandoned, [](const auto& weak) { return weak.expired(); });
+  if (!thread->HasEnded()) m_abandoned.push_back(thread);
   if (m_pDownloadThread == thread) m_pDownloadThread.reset();
   return 0;
+}
+
+bool CUpdateApp::IsAbandonedDownloadAlive() const {
+  std::lock_guard lock(m_threadMutex);
+  for (const auto& weak : m_abandoned) {
+    auto thread = weak.lock();
+    if (thread && !thread->HasEnded()) return true;
+  }
+  return false;
 }
 
 void CUpdateApp::ClearDownloadThread(const CDownloadThread* thread) {

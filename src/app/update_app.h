@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/progress_view.h"
 #include "engine/result_code.h"
@@ -81,12 +82,15 @@ class CUpdateApp {
   void ShowComplete(int channel);
   void ShowTook(int channel, int seconds);
   void ShowDelayWarning(double seconds);
+  void ShowLineNote(const std::string& text);
 
   // The running download (m_pDownloadThread).
   bool StartDownload();  // false when one is set or the thread could not start
   bool IsDownloadSet() const;
   std::shared_ptr<CDownloadThread> GetDownloadThread() const;
   int StopDownload();  // abort, wait up to StopWait(), clear: 1 when none was set
+  // True while a download that StopDownload gave up waiting for has not ended.
+  bool IsAbandonedDownloadAlive() const;
   // Clears m_pDownloadThread if it still names this thread.
   void ClearDownloadThread(const CDownloadThread* thread);
   void SetStopWait(std::chrono::milliseconds wait) { m_stopWait = wait; }
@@ -105,6 +109,7 @@ class CUpdateApp {
 
   mutable std::mutex m_threadMutex;
   std::shared_ptr<CDownloadThread> m_pDownloadThread;
+  std::vector<std::weak_ptr<CDownloadThread>> m_abandoned;  // guarded by m_threadMutex
 
   HeapString m_pszAgentPath;
   HeapString m_pszAgentPrefix;

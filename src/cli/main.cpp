@@ -102,7 +102,7 @@ int WaitForDownload(CUpdateApp& app, const std::shared_ptr<CDownloadThread>& thr
   }
   report.end = RunReport::End::Finished;
   report.outcome = outcome;
-  report.outcomeText = ResultText(app, *outcome);
+  report.outcomeText = thread->OutcomeText(*outcome);
   return *outcome == RESULT_SUCCESS ? kExitSuccess : kExitFailure;
 }
 

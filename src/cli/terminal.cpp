@@ -246,6 +246,13 @@ void TerminalProgress::ShowDelayWarning(double seconds) {
   if (m_current == Line::Boot || m_current == Line::Agent) DrawRowLocked(m_current, false);
 }
 
+void TerminalProgress::ShowLineNote(const std::string& text) {
+  if (text.empty()) return;  // a printed note stays where it is
+  auto lock = m_out.Lock();
+  m_out.NoteLocked(text);
+  if (m_current == Line::Boot || m_current == Line::Agent) DrawRowLocked(m_current, false);
+}
+
 void TerminalProgress::Finish() {
   auto lock = m_out.Lock();
   m_out.EndLineLocked();

@@ -71,6 +71,7 @@ class TerminalProgress : public ProgressView {
   void ShowComplete(int channel) override;
   void ShowTook(int channel, int seconds) override;
   void ShowDelayWarning(double seconds) override;
+  void ShowLineNote(const std::string& text) override;  // stderr, never stdout
   // Ends an open progress line (before the program's own last words).
   void Finish();
 

@@ -55,6 +55,24 @@ std::optional<ResultCode> CDownloadThread::GetOutcome() const {
   return m_outcome;
 }
 
+std::string CDownloadThread::GetReason() const {
+  std::lock_guard lock(m_endMutex);
+  return m_reason;
+}
+
+void CDownloadThread::SetReason(std::string reason) {
+  std::lock_guard lock(m_endMutex);
+  m_reason = std::move(reason);
+}
+
+std::string CDownloadThread::OutcomeText(ResultCode code) const {
+  const std::string reason = GetReason();
+  if (reason.empty()) return ResultText(m_app, code);
+  // An image cut short is no missing file name: its reason says it all.
+  if (code == RESULT_NO_FILE) return reason;
+  return ResultText(m_app, code) + "\n" + reason;
+}
+
 TransferRecord CDownloadThread::GetTransferRecord() const {
   std::lock_guard lock(m_recordMutex);
   return m_record;
@@ -82,8 +100,21 @@ void CDownloadThread::RunDownload() {
   if (outcome == RESULT_SUCCESS) outcome = SendImage(m_app.GetLoaderPath(), 0);
   if (outcome == RESULT_SUCCESS) outcome = ProbeForReply();
   if (outcome == RESULT_SUCCESS) outcome = SendImage(m_app.GetAgentPath(), 22);
-  // A cancelled download says nothing; StopDownload clears the pointer.
-  if (IsAborted()) return;
+  // A cancelled download says nothing; StopDownload clears the pointer. What it
+  // left queued is not to go out after the settings are put back.
+  if (IsAborted()) {
+    DiscardCommOutput(m_hPort);
+    return;
+  }
+  if (CommLineLost(m_hPort)) {
+    // Whatever phase saw it, the line is gone: the port is released at once.
+    outcome = RESULT_WRITE_FAILED;
+    SetReason("The serial device was disconnected");
+    CloseCommPort(m_hPort);
+    m_hPort = nullptr;
+  } else if (outcome == RESULT_WRITE_FAILED) {
+    DiscardCommOutput(m_hPort);
+  }
   {
     std::lock_guard lock(m_endMutex);
     m_outcome = outcome;
@@ -97,7 +128,7 @@ void CDownloadThread::RunDownload() {
 }
 
 void CDownloadThread::ShowResult(ResultCode code) {
-  m_app.GetDialogs().ShowMessage(ResultText(m_app, code));
+  m_app.GetDialogs().ShowMessage(OutcomeText(code));
 }
 
 }  // namespace portflash

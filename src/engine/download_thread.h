@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "engine/result_code.h"
@@ -66,6 +67,10 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   bool HasEnded() const;
   // The outcome that RunDownload showed; none after a failed open or a cancel.
   std::optional<ResultCode> GetOutcome() const;
+  // A line under the outcome's message saying what really happened (empty: none).
+  std::string GetReason() const;
+  // The outcome's message as ShowResult shows it, the reason line included.
+  std::string OutcomeText(ResultCode code) const;
   // A copy of the transfer figures so far; safe from any thread.
   TransferRecord GetTransferRecord() const;
 
@@ -82,6 +87,8 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   std::atomic<int> m_bAbort{0};
 
  private:
+  void SetReason(std::string reason);
+
   CUpdateApp& m_app;
   // One per download: an abandoned thread may still be sending while a new one starts.
   std::array<std::uint8_t, kChunkSize> m_abTransferBuffer{};
@@ -89,6 +96,7 @@ class CDownloadThread : public std::enable_shared_from_this<CDownloadThread> {
   std::condition_variable m_endSignal;
   bool m_bEnded = false;
   std::optional<ResultCode> m_outcome;  // guarded by m_endMutex
+  std::string m_reason;                 // guarded by m_endMutex
   mutable std::mutex m_recordMutex;
   TransferRecord m_record;  // guarded by m_recordMutex
 };

@@ -34,8 +34,13 @@ const SyncPlan g_syncPlan19200{19200, 4, kSteps19200};
 const SyncPlan g_syncPlan115200{115200, 4, kSteps115200};
 
 ResultCode CDownloadThread::Synchronise(CommHandle handle, const SyncPlan& plan) {
+  // Cancelled at the power-off request: nothing is sent and the port stays as it was.
+  if (IsAborted()) return RESULT_SYNC_FAILED;
   const auto count = static_cast<std::uint16_t>(plan.stepCount);
   if (ConfigureCommPort(handle, 9600, 1) != RESULT_SUCCESS) return RESULT_SYNC_FAILED;
+  // What the unit printed before it was powered off is no answer, and read as one it
+  // would use up the first step's tries. The only purge: nothing later is thrown away.
+  DiscardCommInput(handle);
   if (!RunSyncPlan(plan.steps, count)) return RESULT_SYNC_FAILED;
   // The unit switches as soon as it has answered: no pause, no flush.
   if (ConfigureCommPort(handle, plan.rate, 1) != RESULT_SUCCESS) return RESULT_SYNC_FAILED;
@@ -54,7 +59,7 @@ bool CDownloadThread::RunSyncPlan(const SyncStep* steps, std::uint16_t count) {
     if (IsAborted()) return false;
     m_app.StepProgress(PROGRESS_SYNC, 0);
     if (ReadCommByte() == first.expectedReply) break;
-    if (--attempts == 0) return false;
+    if (CommLineLost(g_hCommPort) || --attempts == 0) return false;
     WriteCommByte(first.sendByte);
   }
   for (std::uint16_t i = 1; i < count; ++i) {
@@ -71,6 +76,7 @@ bool CDownloadThread::RunSyncStep(const SyncStep& step) {
     // A cancel is answered within one read here too, not after the step's 19.
     if (IsAborted()) return false;
     if (ReadCommByte() == step.expectedReply) return true;
+    if (CommLineLost(g_hCommPort)) return false;
     std::fputc('.', stdout);
     std::fflush(stdout);
   }

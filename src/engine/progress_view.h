@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace portflash {
 
@@ -11,6 +12,8 @@ class ProgressView {
   virtual void ShowComplete(int channel) = 0;
   virtual void ShowTook(int channel, int seconds) = 0;
   virtual void ShowDelayWarning(double seconds) = 0;
+  // A line about why the download is held (empty: the hold is over).
+  virtual void ShowLineNote(const std::string& text) { (void)text; }
 };
 
 }  // namespace portflash

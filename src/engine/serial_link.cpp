@@ -1,5 +1,6 @@
 #include "engine/serial_link.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -24,6 +25,9 @@ constexpr int kPauseMs = 100;
 constexpr int kReadBudgetMs = 250;
 constexpr int kDsrPollMs = 10;
 constexpr std::uint16_t kReadDelayMs = 250;
+constexpr std::int64_t kDsrNoteAfterMs = 2000;
+constexpr const char* kDsrNote =
+    "Waiting for the unit's DSR signal; if the cable has only TX and RX, choose 'TX and RX Only'";
 
 thread_local const std::atomic<int>* t_abortFlag = nullptr;
 
@@ -51,22 +55,55 @@ unsigned ComPortNumber(const std::string& name) {
   return static_cast<unsigned>(number);
 }
 
+void ShowLineNote(const std::string& text) {
+  if (CUpdateApp* app = CUpdateApp::Current()) app->ShowLineNote(text);
+}
+
 // DSR output flow: hold while the unit keeps DSR off. Only a cancel ends the hold,
-// as a driver's held output would only be ended by closing the port.
-bool WaitForDsr(const CommPort& port) {
+// as a driver's held output would only be ended by closing the port. A hold that
+// lasts says why: a cable without DSR holds for ever.
+bool WaitForDsr(CommPort& port) {
   SerialPlatform& platform = GetSerialPlatform();
+  Clock& clock = GetClock();
+  const std::int64_t start = clock.Milliseconds();
+  bool noted = false;
   for (;;) {
     unsigned lines = 0;
-    if (!platform.GetModemLines(port.os, &lines)) return false;
-    if ((lines & kModemDsr) != 0) return true;
+    if (!platform.GetModemLines(port.os, &lines)) {
+      port.lineLost = true;  // the device had modem lines at the open
+      return false;
+    }
+    if ((lines & kModemDsr) != 0) break;
     if (Aborted()) return false;
-    GetClock().Pause(kDsrPollMs);
+    if (!noted && clock.Milliseconds() - start >= kDsrNoteAfterMs) {
+      ShowLineNote(kDsrNote);
+      noted = true;
+    }
+    clock.Pause(kDsrPollMs);
+  }
+  if (noted) ShowLineNote("");
+  return true;
+}
+
+// Keeps the driver's queue to about one block beyond the one about to be written,
+// so that a reply stops the stream within a block of the wire and the progress
+// shown follows the wire, while the line never runs dry.
+bool WaitForRoom(const CommPort& port, std::size_t limit) {
+  SerialPlatform& platform = GetSerialPlatform();
+  const std::uint64_t rate = port.config.baudRate != 0 ? port.config.baudRate : 9600;
+  for (;;) {
+    std::size_t queued = 0;
+    if (!platform.OutputQueued(port.os, &queued) || queued <= limit) return true;
+    if (Aborted()) return false;
+    // The excess's time on the wire at 11 bits a byte (start, 8 data, parity, stop).
+    const std::uint64_t ms = (queued - limit) * 11 * 1000 / rate;
+    GetClock().Pause(static_cast<int>(std::clamp<std::uint64_t>(ms, 1, kPauseMs)));
   }
 }
 
 // Writes until the device has taken every byte; false on a dead line, or when a
 // cancelled download finds the device not taking bytes.
-bool WriteAll(const CommPort& port, const std::uint8_t* data, std::size_t length) {
+bool WriteAll(CommPort& port, const std::uint8_t* data, std::size_t length) {
   SerialPlatform& platform = GetSerialPlatform();
   const bool dsrFlow = port.hasModemLines && port.config.outxDsrFlow;
   std::size_t done = 0;
@@ -75,6 +112,7 @@ bool WriteAll(const CommPort& port, const std::uint8_t* data, std::size_t length
     std::size_t taken = 0;
     IoStatus status = platform.Write(port.os, data + done, length - done, &taken);
     done += taken;
+    if (status == IoStatus::HangUp) port.lineLost = true;
     if (status == IoStatus::HangUp || status == IoStatus::Error) return false;
     if (done < length && taken == 0) {
       if (Aborted()) return false;
@@ -86,7 +124,7 @@ bool WriteAll(const CommPort& port, const std::uint8_t* data, std::size_t length
 
 bool WriteToLine(const std::uint8_t* data, std::size_t length) {
   CommHandle port = g_hCommPort;
-  if (port == nullptr) return false;
+  if (port == nullptr || port->lineLost) return false;
   SerialPlatform& platform = GetSerialPlatform();
   // RTS on while there is something to send, as a driver's RTS toggle does.
   const bool rtsToggle = port->hasModemLines && port->config.rtsControl == RtsControl::Toggle;
@@ -170,6 +208,15 @@ CommHandle OpenCommPort(const char* portName, OpenFailure* why) {
 void CloseCommPort(CommHandle handle) {
   if (handle == nullptr) return;
   SerialPlatform& platform = GetSerialPlatform();
+  // What is still queued must leave at the settings it was written with (the caller
+  // has discarded it if it is not to go out at all).
+  if (!handle->lineLost) {
+    platform.Drain(handle->os);
+    // Output the drain gave up on (held by the device) would hold the close for the
+    // driver's closing wait, and go out at the old settings.
+    std::size_t left = 0;
+    if (platform.OutputQueued(handle->os, &left) && left != 0) platform.DiscardOutput(handle->os);
+  }
   if (handle->saved.size != 0) platform.SetSettings(handle->os, handle->saved);
   if (handle->hasModemLines) {
     unsigned driven = kModemDtr | kModemRts;
@@ -219,11 +266,17 @@ ResultCode ConfigureCommPort(CommHandle handle, std::uint32_t rate, std::uint16_
 ResultCode ReadCommByte() {
   CommHandle port = g_hCommPort;
   SerialPlatform& platform = GetSerialPlatform();
+  if (port != nullptr && port->lineLost) return RESULT_WRITE_FAILED;
   int budget = kReadBudgetMs;
   do {
     std::uint8_t byte = 0;
     IoStatus status = port != nullptr ? platform.ReadByte(port->os, &byte) : IoStatus::Error;
     if (status == IoStatus::Ok) return byte;
+    if (status == IoStatus::HangUp) {
+      // A hang-up is final: nothing will ever be read again.
+      port->lineLost = true;
+      return RESULT_WRITE_FAILED;
+    }
     PauseBetweenReads(port, status);
     budget -= kPauseMs;
   } while (budget > 0);
@@ -235,11 +288,27 @@ bool WriteCommByte(std::uint8_t byte) {
 }
 
 ResultCode WriteCommBlock(const std::uint8_t* buffer, std::size_t length) {
-  if (!WriteToLine(buffer, length)) return RESULT_WRITE_FAILED;
   CommHandle port = g_hCommPort;
+  if (port != nullptr && !WaitForRoom(*port, length)) return RESULT_WRITE_FAILED;
+  if (!WriteToLine(buffer, length)) return RESULT_WRITE_FAILED;
   std::uint8_t byte = 0;
-  if (GetSerialPlatform().ReadByte(port->os, &byte) == IoStatus::Ok) return byte;
+  const IoStatus status = GetSerialPlatform().ReadByte(port->os, &byte);
+  if (status == IoStatus::Ok) return byte;
+  // The block was taken; a line found dead here fails the next write or read at once.
+  if (status == IoStatus::HangUp) port->lineLost = true;
   return RESULT_NO_DATA;
+}
+
+bool CommLineLost(CommHandle handle) {
+  return handle != nullptr && handle->lineLost;
+}
+
+void DiscardCommInput(CommHandle handle) {
+  if (handle != nullptr && !handle->lineLost) GetSerialPlatform().DiscardInput(handle->os);
+}
+
+void DiscardCommOutput(CommHandle handle) {
+  if (handle != nullptr && !handle->lineLost) GetSerialPlatform().DiscardOutput(handle->os);
 }
 
 std::string OpenFailureMessage(const char* portName, const OpenFailure& why) {
@@ -256,6 +325,14 @@ std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devic
     case OpenError::NotFound:
       return "The device " + devicePath + " does not exist.";
     case OpenError::Busy: {
+      // The holder search skips this process, where a download that a cancel gave up
+      // waiting for may still be closing the port.
+      CUpdateApp* app = CUpdateApp::Current();
+      if (app != nullptr && app->IsAbandonedDownloadAlive()) {
+        return devicePath +
+               " is still held by the previous download, which is still ending; "
+               "try again in a moment.";
+      }
       std::string holder = system::FindPortHolder(devicePath);
       return devicePath + " is in use by another program" +
              (holder.empty() ? "" : " (" + holder + ")") + ".";

@@ -17,6 +17,7 @@ struct CommPort {
   bool hasModemLines = false;
   unsigned savedModemLines = 0;  // DTR/RTS as they were at the open
   LineConfig config;             // the last configuration applied
+  bool lineLost = false;         // hung up (an adapter pulled): never used again
 };
 using CommHandle = CommPort*;
 
@@ -38,10 +39,16 @@ CommHandle OpenCommPort(const char* portName, OpenFailure* why = nullptr);
 void CloseCommPort(CommHandle handle);
 ResultCode ConfigureCommPort(CommHandle handle, std::uint32_t rate, std::uint16_t parityFlag);
 std::uint16_t IsValidBaudRate(std::uint32_t rate);
+// A byte, RESULT_NO_DATA, or RESULT_WRITE_FAILED at once when the line has hung up.
 ResultCode ReadCommByte();
 bool WriteCommByte(std::uint8_t byte);
 ResultCode WriteCommBlock(const std::uint8_t* buffer, std::size_t length);
 std::uint16_t GetReadDelay();
+// True once the device has hung up.
+bool CommLineLost(CommHandle handle);
+// Throw away what the driver holds in one direction.
+void DiscardCommInput(CommHandle handle);
+void DiscardCommOutput(CommHandle handle);
 
 // Text for an open failure, one line, for under message 121.
 std::string DescribeOpenFailure(const OpenFailure& why, const std::string& devicePath);

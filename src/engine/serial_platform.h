@@ -60,10 +60,11 @@ inline constexpr SerialHandle kNoSerialHandle = -1;
 class SerialPlatform {
  public:
   virtual ~SerialPlatform() = default;
-  // Opens the device exclusively and non-blocking; kNoSerialHandle on failure with
-  // the reason.
+  // Opens the device exclusively and non-blocking, raw (no echo, no translation,
+  // reads that return at once); kNoSerialHandle on failure with the reason.
   virtual SerialHandle Open(const std::string& devicePath, OpenFailure* why) = 0;
   virtual void Close(SerialHandle port) = 0;
+  // The settings to put back at the close: those the device had before Open.
   virtual bool GetSettings(SerialHandle port, SavedLineSettings* out) = 0;
   virtual bool SetSettings(SerialHandle port, const SavedLineSettings& settings) = 0;
   // Applies config on top of base (the fields config does not name keep base's values).

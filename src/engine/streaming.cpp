@@ -1,10 +1,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "app/update_app.h"
 #include "engine/clock.h"
@@ -66,17 +69,20 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
   std::optional<std::int64_t> startMs;  // the first chunk's clock reading
   std::int64_t lastSecond = 0;
   std::uint64_t remaining = total;
-  bool readFailed = false;
+  std::string readFailure;  // why the file could not be read to its end
   while (remaining != 0) {
     if (IsAborted()) break;
     const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize));
     const std::int64_t readStart = clock.Milliseconds();
     if (!startMs) startMs = readStart;
+    errno = 0;
     const std::size_t n = std::fread(m_abTransferBuffer.data(), 1, chunk, file);
+    const int readError = errno;
     const std::int64_t readEnd = clock.Milliseconds();
     if (n == 0) {
       // The file failed or shrank under us: retrying could go on for ever.
-      readFailed = true;
+      readFailure = std::ferror(file) != 0 && readError != 0 ? std::strerror(readError)
+                                                             : "the file is shorter than it was";
       break;
     }
     remaining -= n;
@@ -111,15 +117,24 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
   }
 
   if (IsAborted()) return RESULT_SUCCESS;
+  if (!readFailure.empty()) {
+    // An end byte would tell the unit that the image is whole.
+    DiscardCommOutput(m_hPort);
+    SetReason("The image file could not be read to the end: " + std::string(path) + ": " +
+              readFailure);
+    return RESULT_NO_FILE;
+  }
+  // The rest of the image still queued is not to reach a unit that has answered.
+  if (remaining != 0) DiscardCommOutput(m_hPort);
   WriteCommByte(kEndByte);
   const auto took = static_cast<int>(SecondsSince(start, clock.Seconds()));
-  if (remaining != 0) return readFailed ? RESULT_NO_FILE : result;
+  if (remaining != 0) return result;
   if (IsAborted()) return result;
   m_app.ShowComplete(channel);
   if (result == RESULT_NO_DATA || result == RESULT_SUCCESS) {
     result = WaitForResult(code, kResultTimeoutMs);
-    // A cancelled wait has nothing to report.
-    if (IsAborted()) return result;
+    // A cancelled wait, or a dead line, has no time to report.
+    if (IsAborted() || CommLineLost(m_hPort)) return result;
     m_app.ShowTook(channel, took);
   }
   return result == expected ? RESULT_SUCCESS : result;

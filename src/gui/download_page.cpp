@@ -80,6 +80,11 @@ CDownloadPage::CDownloadPage(GuiContext& context) : CBaseWizardPage(context, 5) 
   m_stcStatus->setWordWrap(true);
   m_stcStatus->setText(StringResource(110));
   Body()->addWidget(m_stcStatus);
+  // Why the download is held, while it is.
+  m_stcLineNote = MakeLabel("lineNote", this);
+  m_stcLineNote->setWordWrap(true);
+  m_stcLineNote->setVisible(false);
+  Body()->addWidget(m_stcLineNote);
   m_prgSync = MakeBar("syncBar", this);
   Body()->addWidget(m_prgSync);
   // Kept as the page has always had it: hidden, and nothing but a reset writes it.
@@ -174,7 +179,13 @@ void CDownloadPage::ShowDelayWarning(double seconds) {
   m_strDelayWarning = seconds == 0.0 ? QString() : QString::fromLatin1(kDelayWarningText);
 }
 
+void CDownloadPage::ShowLineNote(const QString& text) {
+  m_stcLineNote->setText(text);
+  m_stcLineNote->setVisible(!text.isEmpty());
+}
+
 void CDownloadPage::ResetDisplay() {
+  ShowLineNote(QString());
   for (QProgressBar* bar : {m_prgSync, m_prgAgent, m_prgBoot}) bar->setRange(0, 100);
   for (QProgressBar* bar : {m_prgSync, m_prgAgent, m_prgBoot}) bar->setValue(0);
   for (QString* text : {&m_strAgentFile, &m_strAgentPercent, &m_strBootFile, &m_strBootPercent,

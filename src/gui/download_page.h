@@ -31,6 +31,7 @@ class CDownloadPage final : public CBaseWizardPage {
   void ShowBootTook(int seconds);
   void ShowAgentTook(int seconds);
   void ShowDelayWarning(double seconds);
+  void ShowLineNote(const QString& text);  // empty hides it
 
   void ResetDisplay();
   void StartDownload();
@@ -47,6 +48,7 @@ class CDownloadPage final : public CBaseWizardPage {
   QProgressBar* AgentBar() const { return m_prgAgent; }
   QLabel* Status() const { return m_stcStatus; }
   QLabel* DelayWarning() const { return m_stcDelayWarning; }
+  QLabel* LineNote() const { return m_stcLineNote; }
   QLabel* BootFile() const;
   QLabel* AgentFile() const;
   QLabel* BootPercent() const { return m_stcBootPercent; }
@@ -65,6 +67,7 @@ class CDownloadPage final : public CBaseWizardPage {
   QProgressBar* m_prgBoot;
   QLabel* m_stcStatus;
   QLabel* m_stcDelayWarning;
+  QLabel* m_stcLineNote;
   QLabel* m_stcTotalTime;
   PathLabel* m_stcBootFile;
   PathLabel* m_stcAgentFile;

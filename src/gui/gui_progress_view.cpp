@@ -67,4 +67,8 @@ void GuiProgressView::ShowDelayWarning(double seconds) {
   Post([seconds](CDownloadPage& page) { page.ShowDelayWarning(seconds); });
 }
 
+void GuiProgressView::ShowLineNote(const std::string& text) {
+  Post([note = QString::fromStdString(text)](CDownloadPage& page) { page.ShowLineNote(note); });
+}
+
 }  // namespace portflash

@@ -22,6 +22,7 @@ class GuiProgressView final : public ProgressView {
   void ShowComplete(int channel) override;
   void ShowTook(int channel, int seconds) override;
   void ShowDelayWarning(double seconds) override;
+  void ShowLineNote(const std::string& text) override;
 
  private:
   void Post(std::function<void(CDownloadPage&)> call);

@@ -94,16 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
 
   std::optional<ResultCode> outcome;
+  std::string shown;
   {
     CDownloadThread thread(app);
     thread.RunDownload();
     outcome = thread.GetOutcome();
+    if (outcome) shown = thread.OutcomeText(*outcome);
   }
   // The port opened and nobody cancelled: there is an outcome, and it is shown once.
   Check(outcome.has_value());
   const ResultCode code = *outcome;
-  Check(dialogs.messages ==
-        std::vector<std::string>{LoadStringResource(IDS_POWER_OFF), ResultText(app, code)});
+  // A reason line goes under the message only when the line was lost.
+  Check(shown == ResultText(app, code) ||
+        (code == RESULT_WRITE_FAILED &&
+         shown == ResultText(app, code) + "\nThe serial device was disconnected"));
+  Check(dialogs.messages == std::vector<std::string>{LoadStringResource(IDS_POWER_OFF), shown});
   Check(code == RESULT_SUCCESS || code == RESULT_RESULT_TIMEOUT || code == RESULT_WRITE_FAILED ||
         code == RESULT_SYNC_FAILED ||
         (code <= 0xFF && unitSent.count(static_cast<std::uint8_t>(code)) != 0));

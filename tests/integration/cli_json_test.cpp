@@ -107,7 +107,7 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
        {{"outcome", "65532"},
         {"outcome_name", "\"RESULT_WRITE_FAILED\""},
         {"unit_code", "null"},
-        {"outcome_text", "\"Failed to write data to device\""},
+        {"outcome_text", "\"Failed to write data to device\\nThe serial device was disconnected\""},
         {"exit_status", "1"}}},
       {{},
        {"--yes", "--port", noPort, "images/none.bin"},

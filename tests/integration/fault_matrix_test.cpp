@@ -35,7 +35,8 @@ const std::string kSim = PORTFLASH_SIM;
 const std::string kPowerOff = "Please Power OFF your unit and Click OK to continue.";
 const std::string kSuccess = "Update completed successfully";
 const std::string kSyncFailed = "Failed to synchronise with device";
-const std::string kWriteFailed = "Failed to write data to device";
+const std::string kDisconnected =
+    "Failed to write data to device\nThe serial device was disconnected";
 
 // A read of a silent line: three 100 ms pauses.
 constexpr milliseconds kSilentRead{300};
@@ -217,13 +218,13 @@ std::vector<FaultCase> Cases(const PlanReads& r) {
       {.name = "HangUpInTheMiddleOfTheLoader",
        .sim = {"--hangup", "loader:4000"},
        .loaderSize = kLargeImage,
-       .outcome = kWriteFailed,
+       .outcome = kDisconnected,
        .maxReads = 1,
        .lineGoes = true},
       {.name = "HangUpInTheMiddleOfTheAgent",
        .sim = {"--hangup", "agent:4000"},
        .agentSize = kLargeImage,
-       .outcome = kWriteFailed,
+       .outcome = kDisconnected,
        .minReads = 5,
        .maxReads = 6,
        .lineGoes = true},

@@ -82,7 +82,7 @@ bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
 }
 
 bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
-  if (!hasModemLines) return false;
+  if (!hasModemLines || hungUp) return false;
   *bits = modemLines;
   return true;
 }
@@ -113,6 +113,9 @@ IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::
   if (hungUp) return IoStatus::HangUp;
   if (failWrite) return IoStatus::Error;
   std::size_t n = writeLimit != 0 ? std::min(length, writeLimit) : length;
+  EmptyQueueByTime();
+  queuedAtWrite.push_back(static_cast<std::size_t>(queued_ + 0.5));
+  queued_ += static_cast<double>(n);
   for (std::size_t i = 0; i < n; ++i) {
     written.push_back(data[i]);
     if (onByte) onByte(*this, data[i]);
@@ -141,19 +144,34 @@ bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
 
 void FakeSerialPlatform::Drain(SerialHandle) {
   calls.push_back("drain");
+  queued_ = 0;
+}
+
+void FakeSerialPlatform::EmptyQueueByTime() {
+  if (lineBytesPerMs <= 0) {
+    queued_ = 0;
+  } else {
+    queued_ =
+        std::max(0.0, queued_ - static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs);
+  }
+  queuedAtMs_ = clock_.nowMs;
 }
 
 bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
-  *bytes = 0;  // the fake's unit takes every byte at once
+  if (hungUp) return false;
+  EmptyQueueByTime();
+  *bytes = static_cast<std::size_t>(queued_ + 0.5);
   return true;
 }
 
 void FakeSerialPlatform::DiscardOutput(SerialHandle) {
   calls.push_back("discard output");
+  queued_ = 0;
 }
 
 void FakeSerialPlatform::DiscardInput(SerialHandle) {
   calls.push_back("discard input");
+  std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
 }
 
 FakeWorld::FakeWorld() {
@@ -205,23 +223,30 @@ bool RecordingDialogs::AskYesNo(const std::string& text) {
   return yesAnswer;
 }
 
+void RecordingProgress::Record(std::string call) {
+  calls.push_back(call);
+  if (onCall) onCall(call);
+}
 void RecordingProgress::StepProgress(int channel, int delta) {
-  calls.push_back("step " + std::to_string(channel) + " " + std::to_string(delta));
+  Record("step " + std::to_string(channel) + " " + std::to_string(delta));
 }
 void RecordingProgress::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
-  calls.push_back("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
-                  std::to_string(secondsLeft));
+  Record("estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
+         std::to_string(secondsLeft));
 }
 void RecordingProgress::ShowComplete(int channel) {
-  calls.push_back("complete " + std::to_string(channel));
+  Record("complete " + std::to_string(channel));
 }
 void RecordingProgress::ShowTook(int channel, int seconds) {
-  calls.push_back("took " + std::to_string(channel) + " " + std::to_string(seconds));
+  Record("took " + std::to_string(channel) + " " + std::to_string(seconds));
 }
 void RecordingProgress::ShowDelayWarning(double seconds) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "warning %.1f", seconds);
-  calls.push_back(buffer);
+  Record(buffer);
+}
+void RecordingProgress::ShowLineNote(const std::string& text) {
+  Record("note " + text);
 }
 
 }  // namespace portflash::testing

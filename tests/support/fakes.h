@@ -54,12 +54,14 @@ class FakeSerialPlatform : public SerialPlatform {
   bool hasModemLines = false;
   bool hungUp = false;                // writes fail with HangUp, reads report HangUp
   std::size_t writeLimit = 0;         // if non-zero, at most this many bytes per Write call
+  double lineBytesPerMs = 0;          // how fast the driver's queue empties (0: at once)
   SavedLineSettings initialSettings;  // what the device holds before the first open
 
   // What happened.
   std::vector<std::string>
       calls;  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
   std::vector<std::uint8_t> written;
+  std::vector<std::size_t> queuedAtWrite;  // the driver's queue as each Write found it
   std::vector<LineConfig> configs;
   SavedLineSettings current;  // what the device holds now
   unsigned modemLines = 0;    // DTR/RTS as last set
@@ -98,6 +100,9 @@ class FakeSerialPlatform : public SerialPlatform {
     std::uint8_t byte;
   };
   std::deque<Pending> incoming_;  // ordered by atMs
+  void EmptyQueueByTime();
+  double queued_ = 0;
+  std::int64_t queuedAtMs_ = 0;
 };
 
 // Installs a fake clock and fake platform for the life of the object.
@@ -130,11 +135,16 @@ class RecordingDialogs : public Dialogs {
 class RecordingProgress : public ProgressView {
  public:
   std::vector<std::string> calls;  // "step 102 5", "estimate 102 42 17", "complete 103", ...
+  std::function<void(const std::string&)> onCall;
   void StepProgress(int channel, int delta) override;
   void ShowEstimate(int channel, int percent, unsigned secondsLeft) override;
   void ShowComplete(int channel) override;
   void ShowTook(int channel, int seconds) override;
   void ShowDelayWarning(double seconds) override;
+  void ShowLineNote(const std::string& text) override;  // "note TEXT"
+
+ private:
+  void Record(std::string call);
 };
 
 }  // namespace portflash::testing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -23,6 +24,8 @@ constexpr std::size_t kAgentSize = 4200;
 const Bytes kLoader = ImageBytes(kLoaderBody + 4, 1);
 const Bytes kAgent = ImageBytes(kAgentSize, 2);
 const std::string kPowerOff = LoadStringResource(IDS_POWER_OFF);
+const std::string kDisconnected =
+    LoadStringResource(114) + std::string("\nThe serial device was disconnected");
 
 std::string Text(int id) {
   return LoadStringResource(id);
@@ -72,7 +75,7 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
       // The line goes away within the agent's second chunk: that chunk was taken
       // whole, the third is refused.
       {"hang-up", [](DownloadRig& r) { r.unit.hangUpAfterImageBytes = kLoaderBody + 1500; },
-       RESULT_WRITE_FAILED, Text(114), kLoaderBody, 2000},
+       RESULT_WRITE_FAILED, kDisconnected, kLoaderBody, 2000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -84,6 +87,8 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
     thread.RunDownload();
     EXPECT_EQ(thread.GetOutcome(), c.outcome);
     EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, c.message}));
+    // Only what came before the handshake is thrown away, and only once.
+    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), 1);
     const TransferRecord record = thread.GetTransferRecord();
     auto check = [](const ImageTransfer& image, std::size_t sent, const Bytes& got,
                     const Bytes& file, std::size_t skip) {
@@ -98,6 +103,70 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
     check(record.loader, c.loaderSent, rig.unit.loader, kLoader, 4);
     check(record.agent, c.agentSent, rig.unit.agent, kAgent, 0);
   }
+}
+
+// A hang-up is final: whatever the download waits for, it ends at once with the
+// reason, and the port is released before the outcome is shown.
+TEST(RunDownload, HangUpInAnyPhaseEndsAtOnceWithTheDisconnectedReason) {
+  const struct {
+    const char* phase;
+    std::function<void(DownloadRig&)> set;
+    std::function<bool(DownloadRig&, int readsSoFar)> hangUpNow;
+  } cases[] = {
+      {"handshake", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; },
+       [](DownloadRig&, int reads) { return reads == 4; }},
+      {"loader's result wait", [](DownloadRig& r) { r.unit.loaderResult = std::nullopt; },
+       [](DownloadRig& r, int) { return r.unit.phase == FakeUnit::Phase::Agent; }},
+      // The read after the one that takes the loader's 0x00.
+      {"listen after the loader", [](DownloadRig&) {},
+       [n = 0](DownloadRig& r, int) mutable {
+         return r.unit.phase == FakeUnit::Phase::Agent && ++n == 2;
+       }},
+      {"agent's result wait", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
+       [](DownloadRig& r, int) { return r.unit.agentEnded; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.phase);
+    DownloadRig rig;
+    c.set(rig);
+    std::int64_t hungUpAt = -1;
+    int reads = 0;
+    rig.world.serial.onRead = [&](FakeSerialPlatform& serial) {
+      if (hungUpAt < 0 && c.hangUpNow(rig, ++reads)) {
+        serial.HangUp();
+        hungUpAt = rig.world.clock.nowMs;
+      }
+    };
+    bool openAtOutcome = true;
+    std::int64_t outcomeAt = 0;
+    rig.dialogs.onMessage = [&](const std::string&) {
+      openAtOutcome = rig.world.serial.isOpen;
+      outcomeAt = rig.world.clock.nowMs;
+    };
+    CDownloadThread thread(rig.app);
+    thread.RunDownload();
+    ASSERT_GE(hungUpAt, 0);
+    EXPECT_EQ(thread.GetOutcome(), RESULT_WRITE_FAILED);
+    EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, kDisconnected}));
+    EXPECT_FALSE(openAtOutcome);
+    EXPECT_LT(outcomeAt - hungUpAt, 100);
+  }
+}
+
+// A cancel confirmed at the power-off request: nothing configured, nothing sent.
+TEST(RunDownload, CancelAtThePowerOffRequestLeavesThePortUntouched) {
+  DownloadRig rig;
+  {
+    CDownloadThread thread(rig.app);
+    rig.dialogs.onMessage = [&](const std::string&) { thread.Abort(); };
+    thread.RunDownload();
+    EXPECT_FALSE(thread.GetOutcome().has_value());
+  }  // the port is closed with the thread
+  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff}));
+  EXPECT_TRUE(rig.world.serial.written.empty());
+  EXPECT_EQ(CountCalls(rig.world.serial.calls, "configure 9600"), 0);
+  EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), 0);
+  EXPECT_EQ(rig.world.serial.current, rig.world.serial.initialSettings);
 }
 
 TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
@@ -214,6 +283,34 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   ASSERT_NE(again, nullptr);
   ASSERT_TRUE(again->WaitForEnd(5s));
   EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
+}
+
+// The holder search skips this process: the previous download that a cancel gave
+// up waiting for is named as the holder, not "another program".
+TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
+  ThreadRig rig;
+  rig.app.SetStopWait(50ms);
+  std::atomic<bool> release{false};
+  ThreadGate gate;
+  rig.world.serial.onRead = [&](FakeSerialPlatform&) {
+    if (!gate.Arrived()) gate.Hold([&] { return release.load(); }, 20s);
+  };
+  auto first = rig.Start();
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(gate.WaitArrived());
+  EXPECT_EQ(rig.app.StopDownload(), 0);
+  EXPECT_FALSE(first->HasEnded());
+  EXPECT_TRUE(rig.app.IsAbandonedDownloadAlive());
+  auto second = rig.Start();
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(second->WaitForEnd(5s));
+  const std::string said = rig.dialogs.messages.back();
+  release = true;
+  ASSERT_TRUE(first->WaitForEnd(5s));
+  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) +
+                      "\n/dev/ttyS0 is still held by the previous download, which is still "
+                      "ending; try again in a moment.");
+  EXPECT_FALSE(rig.app.IsAbandonedDownloadAlive());
 }
 
 }  // namespace

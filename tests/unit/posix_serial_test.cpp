@@ -1,4 +1,5 @@
 // The POSIX serial platform and the link over real pseudo-terminals.
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -11,9 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
 
+#include "app/update_app.h"
+#include "engine/download_thread.h"
 #include "engine/serial_link.h"
 #include "platform/posix/termios2.h"
+#include "support/fakes.h"
 
 namespace portflash {
 namespace {
@@ -56,22 +63,37 @@ TEST(PosixSerial, EveryTableRateIsSetOnARawLineAndReadsBackFromTheFarEnd) {
   ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
   EXPECT_TRUE(line.raw);
   EXPECT_EQ(line.dataBits, 8u);
-  EXPECT_TRUE(line.parityCheck);  // the pty drops PARENB itself; checking stays asked for
+  // The pty drops PARENB itself; checking stays asked for. A byte with a parity or
+  // framing error and a break are dropped, not read as 0x00.
+  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR | INPCK});
   EXPECT_FALSE(line.parityOdd || line.twoStopBits || line.hardwareFlow || line.softwareFlow);
   EXPECT_EQ(line.vmin + line.vtime, 0);
   ASSERT_EQ(ConfigureCommPort(port, 19200, 0), RESULT_SUCCESS);
   ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
-  EXPECT_FALSE(line.parityCheck);
+  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR});
   CloseCommPort(port);
 }
 
-TEST(PosixSerial, OpenIsExclusiveUntilClosedAndTheSettingsComeBackExactly) {
+// A fresh port echoes: the open leaves it raw before anything is configured, and
+// the close puts the echoing settings back.
+TEST(PosixSerial, OpenIsRawAndExclusiveUntilClosedAndTheSettingsComeBackExactly) {
   Pty pty;
   termios before{};
   ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
+  ASSERT_NE(before.c_lflag & ECHO, 0u);
   SerialPlatform& platform = GetSerialPlatform();
   CommHandle port = OpenCommPort(pty.path.c_str());
   ASSERT_NE(port, nullptr);
+  LineState line;
+  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
+  EXPECT_TRUE(line.raw);
+  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR});
+  EXPECT_EQ(line.vmin + line.vtime, 0);
+  const char banner[] = "BOOT MONITOR v1.0\r\n";
+  ASSERT_EQ(write(pty.master, banner, sizeof banner - 1), ssize_t(sizeof banner - 1));
+  pollfd echo{pty.master, POLLIN, 0};
+  EXPECT_EQ(poll(&echo, 1, 200), 0) << "the unit's output came back to it";
+
   int exclusive = 0;  // also against programs that take no lock
   ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
@@ -79,6 +101,7 @@ TEST(PosixSerial, OpenIsExclusiveUntilClosedAndTheSettingsComeBackExactly) {
   EXPECT_EQ(platform.Open(pty.path, &why), -1);
   EXPECT_EQ(why.kind, OpenError::Busy);
   ASSERT_EQ(ConfigureCommPort(port, 256000, 1), RESULT_SUCCESS);
+  EXPECT_EQ(ReadCommByte(), 'B');  // nothing of the banner was lost or translated
   CloseCommPort(port);
 
   termios after{};
@@ -108,26 +131,50 @@ TEST(PosixSerial, OpenFailuresAreClassified) {
   std::remove(file.c_str());
 }
 
-TEST(PosixSerial, ClosedFarEndIsAHangUpThatStillTimesOutLikeSilence) {
-  Pty pty;
-  CommHandle port = OpenCommPort(pty.path.c_str());
-  ASSERT_NE(port, nullptr);
-  ASSERT_EQ(ConfigureCommPort(port, 115200, 1), RESULT_SUCCESS);
-  close(std::exchange(pty.master, -1));
-  SerialPlatform& platform = GetSerialPlatform();
-  std::uint8_t byte = 0;
-  std::size_t written = 0;
-  EXPECT_EQ(platform.ReadByte(port->os, &byte), IoStatus::HangUp);
-  EXPECT_EQ(platform.Write(port->os, &byte, 1, &written), IoStatus::HangUp);
-  EXPECT_TRUE(platform.WaitReadable(port->os, 1000));  // at once
-
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ReadCommByte(), RESULT_NO_DATA);
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, 290ms);
-  EXPECT_LT(took, 600ms);
-  EXPECT_EQ(WriteCommBlock(&byte, 1), RESULT_WRITE_FAILED);
-  CloseCommPort(port);
+// An adapter pulled: every phase ends at once instead of reading a dead line until
+// its wait runs out.
+TEST(PosixSerial, ClosedFarEndEndsEveryPhaseAtOnce) {
+  testing::MapProfile profile;
+  testing::RecordingDialogs dialogs;
+  CUpdateApp app(profile, dialogs);
+  const std::string image =
+      std::filesystem::temp_directory_path() / ("pfimage" + std::to_string(getpid()));
+  {
+    std::FILE* file = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::vector<char> bytes(5000, 0x11);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  const struct {
+    const char* phase;
+    std::function<ResultCode(CDownloadThread&)> run;
+  } phases[] = {
+      {"handshake",
+       [](CDownloadThread& t) {
+         return t.RunSyncPlan(g_syncPlan115200.steps, 4) ? RESULT_SUCCESS : RESULT_SYNC_FAILED;
+       }},
+      {"listen", [](CDownloadThread& t) { return t.ProbeForReply(); }},
+      {"result wait", [](CDownloadThread& t) { return t.WaitForResult(22, kResultTimeoutMs); }},
+      {"streaming", [&](CDownloadThread& t) { return t.SendImage(image.c_str(), 22); }},
+  };
+  for (const auto& p : phases) {
+    SCOPED_TRACE(p.phase);
+    Pty pty;
+    CDownloadThread thread(app);
+    thread.m_hPort = OpenCommPort(pty.path.c_str());
+    ASSERT_NE(thread.m_hPort, nullptr);
+    ASSERT_EQ(ConfigureCommPort(thread.m_hPort, 115200, 1), RESULT_SUCCESS);
+    close(std::exchange(pty.master, -1));
+    const auto start = std::chrono::steady_clock::now();
+    const ResultCode result = p.run(thread);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
+    EXPECT_TRUE(CommLineLost(thread.m_hPort));
+    if (result != RESULT_SYNC_FAILED) {
+      EXPECT_EQ(result, RESULT_WRITE_FAILED);
+    }
+  }
+  std::remove(image.c_str());
 }
 
 }  // namespace

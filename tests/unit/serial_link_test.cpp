@@ -219,6 +219,40 @@ TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrAndRaisesRtsOnlyWhileSending) {
   EXPECT_EQ(serial.calls, (Calls{"write 3", "drain", "read"}));
 }
 
+// A cable without DSR holds "All Signals" output for ever: after two seconds the
+// page says why, and the note goes once DSR comes; a cancel ends the hold.
+TEST_F(SerialLink, DsrHoldOfTwoSecondsShowsWhyAndACancelEndsIt) {
+  AppWorld world;
+  testing::RecordingProgress progress;
+  world.app.SetProgressView(&progress);
+  serial.hasModemLines = true;
+  serial.modemLines = kModemDsr;
+  Open(9600);
+  const std::string note =
+      "note Waiting for the unit's DSR signal; if the cable has only TX and RX, choose 'TX and "
+      "RX Only'";
+  std::vector<std::int64_t> at;
+  progress.onCall = [&](const std::string&) { at.push_back(clock.nowMs); };
+  serial.dsrOffPolls = 199;  // held 1.99 s: nothing to say
+  EXPECT_TRUE(WriteCommByte(1));
+  EXPECT_TRUE(progress.calls.empty());
+  serial.dsrOffPolls = 250;
+  std::int64_t start = clock.nowMs;
+  EXPECT_TRUE(WriteCommByte(2));
+  EXPECT_EQ(progress.calls, (Calls{note, "note "}));
+  EXPECT_EQ(at, (std::vector<std::int64_t>{start + 2000, start + 2500}));
+
+  std::atomic<int> abort{0};
+  SetCommAbortFlag(&abort);
+  serial.dsrOffPolls = 1'000'000;
+  progress.onCall = [&](const std::string&) { abort = 1; };
+  start = clock.nowMs;
+  EXPECT_FALSE(WriteCommByte(3));
+  EXPECT_EQ(serial.written, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(clock.nowMs - start, 2000 + 10);
+  world.app.SetProgressView(nullptr);
+}
+
 TEST_F(SerialLink, ComNamesMapThroughThePortsSectionOrToTtyS) {
   EXPECT_EQ(ResolvePortDevice("COM1"), "/dev/ttyS0");  // no application: no profile
   {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "support/fake_unit.h"
@@ -148,6 +149,9 @@ TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
     EXPECT_EQ(rig.Send(bytes, 0), c.result);
     EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, c.sent));
     EXPECT_EQ(rig.progress.calls.back() == "complete 102", c.sent == c.size);
+    // The rest of the image still queued is thrown away before the end byte.
+    const Calls& calls = rig.world.serial.calls;
+    EXPECT_EQ(calls[calls.size() - 2] == "discard output", c.sent < c.size);
   }
 }
 
@@ -189,8 +193,9 @@ TEST(Streaming, FailedWriteStopsTheImageAndStillTriesTheEndByte) {
   EXPECT_FALSE(rig.Progressed("complete 103"));
 }
 
-// A file that fails or shrinks under us ends the image: retrying could go on for ever.
-TEST(Streaming, FileThatShrinksMidImageEndsTheTransferAsNoFile) {
+// A file that fails or shrinks under us ends the image: retrying could go on for ever,
+// and an end byte would tell the unit that the image is whole.
+TEST(Streaming, FileThatShrinksMidImageEndsWithoutTheEndByteAndSaysWhy) {
   const std::size_t size = 200000;  // more than the stream's own buffer holds
   for (std::size_t cut : {100000u, 100500u}) {
     SCOPED_TRACE(cut);
@@ -200,9 +205,30 @@ TEST(Streaming, FileThatShrinksMidImageEndsTheTransferAsNoFile) {
     rig.Unit(size);
     rig.AtAgentBytes(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
     EXPECT_EQ(rig.thread.SendImage(path.c_str(), 22), RESULT_NO_FILE);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, cut));
+    EXPECT_EQ(rig.world.serial.written, Bytes(bytes.begin(), bytes.begin() + long(cut)));
+    EXPECT_EQ(rig.world.serial.calls.back(), "discard output");
     EXPECT_FALSE(rig.Progressed("complete 103"));
+    EXPECT_EQ(rig.thread.OutcomeText(RESULT_NO_FILE),
+              "The image file could not be read to the end: " + path +
+                  ": the file is shorter than it was");
   }
+}
+
+// The driver's queue holds at most one chunk beyond the one being written, and is
+// never empty while the image lasts: progress and "Took" follow the wire.
+TEST(Streaming, DriverQueueStaysWithinAChunkAndNeverRunsDry) {
+  StreamRig rig;
+  ASSERT_EQ(ConfigureCommPort(rig.thread.m_hPort, 115200, 1), RESULT_SUCCESS);
+  rig.world.serial.lineBytesPerMs = 115200.0 / 11 / 1000;
+  rig.Unit(30000).agentResultDelayMs = 0;
+  EXPECT_EQ(rig.Send(ImageBytes(30000)), RESULT_SUCCESS);
+  const std::vector<std::size_t>& queued = rig.world.serial.queuedAtWrite;
+  ASSERT_EQ(queued.size(), 31u);  // 30 chunks and the end byte
+  EXPECT_LE(*std::max_element(queued.begin(), queued.end() - 1), 1000u);
+  EXPECT_GT(*std::min_element(queued.begin() + 1, queued.end()), 0u);
+  // The last chunk goes to the driver 2.7 s into the 2.9 s that the image takes on
+  // the wire (unbounded, everything would be "sent" at once).
+  EXPECT_EQ(rig.progress.calls.back(), "took 103 2");
 }
 
 TEST(Streaming, CancelStopsBeforeTheNextChunkWithoutTheEndByte) {

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "engine/serial_platform.h"
@@ -94,6 +96,15 @@ class PosixSerialPlatform final : public SerialPlatform {
     }
     // Keeps out other programs that do not take the lock (root is not kept out).
     ::ioctl(fd, TIOCEXCL);
+    // A fresh port echoes and translates: raw at once, so that nothing the unit prints
+    // while the user is still being asked goes back to it. What the device held
+    // before is what the close is to put back.
+    SavedLineSettings found;
+    if (posix_serial::ReadLineSettings(fd, &found)) {
+      std::lock_guard lock(m_foundMutex);
+      m_found[fd] = found;
+    }
+    posix_serial::MakeRaw(fd);
     if (why != nullptr) *why = OpenFailure{};
     return fd;
   }
@@ -101,6 +112,10 @@ class PosixSerialPlatform final : public SerialPlatform {
   void Close(SerialHandle handle) override {
     const int fd = static_cast<int>(handle);
     if (fd < 0) return;
+    {
+      std::lock_guard lock(m_foundMutex);
+      m_found.erase(fd);
+    }
     // On a pseudo-terminal the exclusive flag outlives our descriptor.
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
@@ -109,6 +124,14 @@ class PosixSerialPlatform final : public SerialPlatform {
 
   bool GetSettings(SerialHandle handle, SavedLineSettings* out) override {
     const int fd = static_cast<int>(handle);
+    {
+      std::lock_guard lock(m_foundMutex);
+      auto found = m_found.find(fd);
+      if (found != m_found.end()) {
+        *out = found->second;
+        return true;
+      }
+    }
     return posix_serial::ReadLineSettings(fd, out);
   }
 
@@ -234,6 +257,9 @@ class PosixSerialPlatform final : public SerialPlatform {
   void DiscardInput(SerialHandle handle) override { ::tcflush(static_cast<int>(handle), TCIFLUSH); }
 
  private:
+  std::mutex m_foundMutex;
+  std::map<int, SavedLineSettings> m_found;  // each open descriptor's settings before Open
+
   static int ToTiocm(unsigned bits) {
     int result = 0;
     if ((bits & kModemDtr) != 0) result |= TIOCM_DTR;

@@ -29,6 +29,21 @@ tcflag_t DataBitsFlag(std::uint8_t byteSize) {
   }
 }
 
+// Raw: no echo, no canonical mode, no signals, no translation either way, reads
+// that return at once. Every input flag is given: a byte with a parity or framing
+// error and a line break are dropped (the terminal layer would otherwise hand each
+// over as 0x00, the loader's success code).
+void SetRawModes(termios2* tio, bool parityCheck, bool outX, bool inX) {
+  tio->c_iflag = IGNBRK | IGNPAR;
+  if (parityCheck) tio->c_iflag |= INPCK;
+  if (outX) tio->c_iflag |= IXON;
+  if (inX) tio->c_iflag |= IXOFF;
+  tio->c_oflag = 0;
+  tio->c_lflag = 0;
+  tio->c_cc[VMIN] = 0;
+  tio->c_cc[VTIME] = 0;
+}
+
 }  // namespace
 
 bool ReadLineSettings(int fd, SavedLineSettings* out) {
@@ -46,19 +61,21 @@ bool WriteLineSettings(int fd, const SavedLineSettings& settings) {
   return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
+bool MakeRaw(int fd) {
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+  SetRawModes(&tio, false, false, false);
+  // Modem status lines are not to hang the line up before it is configured either.
+  tio.c_cflag |= CREAD | CLOCAL;
+  return ioctl(fd, TCSETS2, &tio) == 0;
+}
+
 bool ApplyLineConfig(int fd, const SavedLineSettings& base, const LineConfig& config) {
   termios2 tio{};
   // Without a snapshot from the open, build on what the device holds now.
   if (!FromSaved(base, &tio) && ioctl(fd, TCGETS2, &tio) != 0) return false;
 
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IUCLC | IXON | IXOFF | IXANY | IMAXBEL | INPCK);
-  if (config.outX) tio.c_iflag |= IXON;
-  if (config.inX) tio.c_iflag |= IXOFF;
-  if (config.parity == Parity::Even && config.parityCheck) tio.c_iflag |= INPCK;
-
-  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  SetRawModes(&tio, config.parity == Parity::Even && config.parityCheck, config.outX, config.inX);
 
   tio.c_cflag &=
       ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
@@ -71,9 +88,6 @@ bool ApplyLineConfig(int fd, const SavedLineSettings& base, const LineConfig& co
   tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
   tio.c_ispeed = config.baudRate;
   tio.c_ospeed = config.baudRate;
-
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
   return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
@@ -103,6 +117,7 @@ bool DecodeLineState(const SavedLineSettings& settings, LineState* out) {
   state.twoStopBits = (tio.c_cflag & CSTOPB) != 0;
   state.hardwareFlow = (tio.c_cflag & CRTSCTS) != 0;
   state.softwareFlow = (tio.c_iflag & (IXON | IXOFF | IXANY)) != 0;
+  state.inputFlags = tio.c_iflag;
   state.raw = (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 && (tio.c_oflag & OPOST) == 0 &&
               (tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)) == 0;
   state.vmin = tio.c_cc[VMIN];

@@ -11,6 +11,8 @@ bool ReadLineSettings(int fd, SavedLineSettings* out);
 bool WriteLineSettings(int fd, const SavedLineSettings& settings);
 // Raw mode with config's format, flow control and any rate (custom rates too).
 bool ApplyLineConfig(int fd, const SavedLineSettings& base, const LineConfig& config);
+// Raw at the device's present rate and format, before anything is configured.
+bool MakeRaw(int fd);
 
 // What a device (or a pty master) reports now, for checks and diagnostics.
 struct LineState {
@@ -23,6 +25,7 @@ struct LineState {
   bool twoStopBits = false;
   bool hardwareFlow = false;  // CRTSCTS
   bool softwareFlow = false;  // any of IXON/IXOFF/IXANY
+  unsigned inputFlags = 0;    // c_iflag as the device holds it
   bool raw = false;           // no canonical mode, echo, signals or output processing
   unsigned char vmin = 0;
   unsigned char vtime = 0;
