@@ -131,10 +131,10 @@ class Bench:
             if case.port == "ttyUSB0":
                 self.guest.send({"op": "gone", "port": "/dev/ttyUSB0"})
                 self.guest.answer(30)
-        problems = check(case, got, sim, self.guest.trace_since(trace_at), self, from_sim)
+        problems, note = check(case, got, sim, self.guest.trace_since(trace_at), self, from_sim)
         if problems and sim:
             problems.append("simulator's log: " + sim.log_path)
-        return problems
+        return problems, note
 
     def start_sim(self, case, from_sim):
         args = ["--connect", self.guest.sockets[case.port], "--expect-loader", self.loader,
@@ -155,9 +155,10 @@ def read(path, mode="rb"):
 
 
 def check(case, got, sim, trace, bench, from_sim):
-    problems = []
+    """What is wrong, and what was measured."""
+    problems, note = [], ""
     if "error" in got:
-        return [got["error"]]
+        return [got["error"]], note
     if got.get("timed_out"):
         problems.append("portflash-cli did not end within 30 s")
     stderr = got.get("stderr", "")
@@ -166,11 +167,11 @@ def check(case, got, sim, trace, bench, from_sim):
         for wanted in ("COM2 - /dev/ttyS1", "/dev/ttyUSB0 - QEMU USB SERIAL"):
             if wanted not in lines:
                 problems.append("--list-ports lacks %r: %r" % (wanted, lines))
-        return problems
+        return problems, note
     try:
         report = json.loads(got["stdout"])
     except ValueError:
-        return problems + ["no JSON on stdout (status %s): %s" % (got.get("rc"), stderr[-600:])]
+        return problems + ["no JSON on stdout (status %s): %s" % (got.get("rc"), stderr[-600:])], note
     if report["outcome_name"] != case.outcome:
         problems.append("outcome %s (%s), not %s" % (report["outcome_name"],
                                                       report["outcome_text"], case.outcome))
@@ -186,6 +187,8 @@ def check(case, got, sim, trace, bench, from_sim):
         else:
             hung_up = sim.when("hung up") if sim else None
             took = got["_received"] - hung_up if hung_up else None
+        what = "Ctrl-C" if case.interrupt else "hang-up"
+        note = "ended %.2f s after the %s" % (took, what) if took is not None else ""
         if took is None or took > case.within:
             problems.append("ended %s s after the %s, not within %s s" % (
                 "never" if took is None else "%.2f" % took,
@@ -210,4 +213,4 @@ def check(case, got, sim, trace, bench, from_sim):
         if len(received) != 1 or received[0] not in ("0x01", "0x02"):
             problems.append("before the unit's first answer ended the first step, it received "
                             + " ".join(received))
-    return problems
+    return problems, note
