@@ -117,20 +117,23 @@ class Bench:
             "--cable", case.cable, "--loader", self.loader] + ([] if case.banner else ["--yes"]) + [
             self.agent]
         trace_at = self.guest.trace_size()
-        self.guest.send({"op": "run", "argv": argv, "port": "/dev/" + case.port, "timeout": 30,
-                         "prompt": case.banner, "interrupt": case.interrupt})
-        got = self.guest.answer(90)
-        if got.get("op") == "prompt":
-            sim.proc.send_signal(signal.SIGUSR1)
-            # What the unit prints reaches the guest at once; give an echo time to come back.
-            time.sleep(1)
-            self.guest.send({"op": "go"})
+        try:
+            self.guest.send({"op": "run", "argv": argv, "port": "/dev/" + case.port,
+                             "timeout": 30, "prompt": case.banner, "interrupt": case.interrupt})
             got = self.guest.answer(90)
-        if sim:
-            sim.stop()
-            if case.port == "ttyUSB0":
-                self.guest.send({"op": "gone", "port": "/dev/ttyUSB0"})
-                self.guest.answer(30)
+            if got.get("op") == "prompt":
+                sim.proc.send_signal(signal.SIGUSR1)
+                # An echo would be back within milliseconds; no echo is no event to wait for.
+                time.sleep(1)
+                self.guest.send({"op": "go"})
+                got = self.guest.answer(90)
+        finally:
+            if sim:
+                sim.stop()  # which unplugs the adapter
+        if case.port == "ttyUSB0":
+            self.guest.send({"op": "gone", "port": "/dev/ttyUSB0"})
+            if not self.guest.answer(30)["gone"]:
+                got.setdefault("error", "ttyUSB0 still there 20 s after the adapter was unplugged")
         problems, note = check(case, got, sim, self.guest.trace_since(trace_at), self, from_sim)
         if problems and sim:
             problems.append("simulator's log: " + sim.log_path)
