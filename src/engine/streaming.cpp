@@ -81,8 +81,8 @@ ResultCode CDownloadThread::SendImage(const char* path, std::uint32_t code) {
     const std::int64_t readEnd = clock.Milliseconds();
     if (n == 0) {
       // The file failed or shrank under us: retrying could go on for ever.
-      readFailure = std::ferror(file) != 0 && readError != 0 ? std::strerror(readError)
-                                                             : "the file is shorter than it was";
+      readFailure = std::ferror(file) == 0 ? "the file is shorter than it was"
+                                           : std::strerror(readError != 0 ? readError : EIO);
       break;
     }
     remaining -= n;

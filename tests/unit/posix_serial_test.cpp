@@ -155,7 +155,7 @@ TEST(PosixSerial, ClosedFarEndEndsEveryPhaseAtOnce) {
          return t.RunSyncPlan(g_syncPlan115200.steps, 4) ? RESULT_SUCCESS : RESULT_SYNC_FAILED;
        }},
       {"listen", [](CDownloadThread& t) { return t.ProbeForReply(); }},
-      {"result wait", [](CDownloadThread& t) { return t.WaitForResult(22, kResultTimeoutMs); }},
+      {"result wait", [](CDownloadThread& t) { return t.WaitForResult(22, 3000); }},
       {"streaming", [&](CDownloadThread& t) { return t.SendImage(image.c_str(), 22); }},
   };
   for (const auto& p : phases) {
