@@ -162,13 +162,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // The stop signals are only let in while waiting, so none is lost between checks.
-  sigset_t stopSignals, waitMask;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGUSR1);
-  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  // The stop and banner signals are only let in while waiting, so none is lost between checks.
+  sigset_t handled, waitMask;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGINT);
+  sigaddset(&handled, SIGTERM);
+  sigaddset(&handled, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &handled, &waitMask);
   sigdelset(&waitMask, SIGINT);
   sigdelset(&waitMask, SIGTERM);
   sigdelset(&waitMask, SIGUSR1);
