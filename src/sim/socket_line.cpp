@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -59,7 +60,10 @@ bool SocketLine::Open(const std::string& path, int waitMs, std::string* error) {
 
 long SocketLine::Read(std::uint8_t* buffer, std::size_t max) {
   if (fd_ < 0) return -1;
-  const ssize_t got = read(fd_, buffer, max);
+  // While the opening lasts, bytes held from the last read may come out with these.
+  const std::size_t room = opening_ ? max - std::min(max, partial_.size()) : max;
+  if (room == 0) return 0;
+  const ssize_t got = read(fd_, buffer, room);
   if (got == 0) {
     log_.Line("QEMU closed the connection");
     return -1;
@@ -71,9 +75,9 @@ long SocketLine::Read(std::uint8_t* buffer, std::size_t max) {
   }
   if (!opening_) return got;
   // Drop the negotiation; the first byte that starts none ends it.
+  const std::vector<std::uint8_t> in(buffer, buffer + got);
   std::size_t kept = 0;
-  for (ssize_t i = 0; i < got; ++i) {
-    const std::uint8_t byte = buffer[i];
+  for (const std::uint8_t byte : in) {
     if (!opening_) {
       buffer[kept++] = byte;
       continue;
