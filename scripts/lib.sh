@@ -3,6 +3,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libgmock-dev python3 coreutils procps help2man dpkg-dev
           clang libclang-rt-14-dev valgrind libcli11-dev nlohmann-json3-dev)
+# The real-line bench's guest (scripts/realline-vm)
+PACKAGES+=(qemu-system-x86 busybox-static)
 
 # The Windows build and its tests (scripts/build-windows, the Windows stage of
 # scripts/test): the cross compiler, GoogleTest's source, NSIS and Wine.

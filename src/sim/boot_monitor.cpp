@@ -58,7 +58,8 @@ void BootMonitor::OnByte(std::uint8_t byte, unsigned rate, Clock::time_point now
     Restart("a first byte at 9600 bps: a new handshake");
   if (phase_ == Phase::Handshake) trace_.Note("in", byte, now);
   const unsigned expected = ExpectedRate();
-  if (rate != expected) {
+  // Rate 0: the line cannot tell (a socket), so any rate is taken for the right one.
+  if (rate != 0 && rate != expected) {
     NoteIgnored(byte, rate, expected);
     return;
   }
@@ -73,6 +74,10 @@ void BootMonitor::OnByte(std::uint8_t byte, unsigned rate, Clock::time_point now
     case Phase::Swallow:
       rx_.data.push_back(byte);
       rx_.endByteAt = byte == kEndByte ? std::optional(now) : std::nullopt;
+      break;
+    case Phase::Held:
+      if (heldIgnored_++ == 0)
+        log_.Line("ignored " + HexByte(byte) + " and what follows: the answer is held back");
       break;
   }
 }
@@ -95,7 +100,8 @@ void BootMonitor::OnBytes(const std::uint8_t* bytes, std::size_t count, unsigned
 
 std::size_t BootMonitor::PlainImageRun(std::size_t count, unsigned rate) const {
   // Anything that OnByte would log, check or answer goes the slow way.
-  if (options_.silent || phase_ != Phase::Image || rate != ExpectedRate() || ignored_.count != 0)
+  if (options_.silent || phase_ != Phase::Image || (rate != 0 && rate != ExpectedRate()) ||
+      ignored_.count != 0)
     return 0;
   std::size_t run = count;
   const std::size_t received = rx_.data.size();
@@ -103,7 +109,7 @@ std::size_t BootMonitor::PlainImageRun(std::size_t count, unsigned rate) const {
   if (rx_.exact) run = std::min(run, Expected(rx_.kind).bytes.size() - received);
   // Stop where a trigger fires, so that CheckTriggers sees its offset.
   for (const auto& trigger : {options_.hangup, options_.replyMid}) {
-    if (trigger && trigger->image == rx_.kind && trigger->offset > received)
+    if (trigger && !trigger->atEnd && trigger->image == rx_.kind && trigger->offset > received)
       run = std::min(run, trigger->offset - received);
   }
   return run;
@@ -211,7 +217,7 @@ void BootMonitor::OnImageByte(std::uint8_t byte, Clock::time_point now) {
 void BootMonitor::CheckTriggers() {
   const std::size_t received = rx_.data.size();
   const auto fires = [&](const std::optional<ImageTrigger>& trigger) {
-    return trigger && trigger->image == rx_.kind && trigger->offset == received;
+    return trigger && !trigger->atEnd && trigger->image == rx_.kind && trigger->offset == received;
   };
   if (fires(options_.hangup)) {
     log_.Line("hanging up after " + std::to_string(received) + " bytes of the " +
@@ -231,6 +237,14 @@ void BootMonitor::CheckTriggers() {
 }
 
 void BootMonitor::OnTime(Clock::time_point now) {
+  if (heldAnswerAt_ && now >= *heldAnswerAt_) {
+    heldAnswerAt_.reset();
+    if (heldIgnored_ > 0)
+      log_.Line("ignored " + std::to_string(heldIgnored_) +
+                " bytes while the answer was held back");
+    heldIgnored_ = 0;
+    AnswerImage(rx_.kind, now);
+  }
   if (unaskedAt_ && now >= *unaskedAt_) {
     unaskedAt_.reset();
     log_.Line("sending unasked " + HexByte(*options_.unasked));
@@ -251,6 +265,7 @@ void BootMonitor::OnTime(Clock::time_point now) {
 
 std::optional<BootMonitor::Clock::time_point> BootMonitor::NextDeadline() const {
   std::optional<Clock::time_point> next = unaskedAt_;
+  if (heldAnswerAt_ && (!next || *heldAnswerAt_ < *next)) next = heldAnswerAt_;
   const bool idleEnds = phase_ == Phase::Swallow || (phase_ == Phase::Image && !rx_.exact);
   if (idleEnds && rx_.endByteAt) {
     const auto end = *rx_.endByteAt + std::chrono::milliseconds(options_.idleMs);
@@ -271,13 +286,33 @@ void BootMonitor::FinishImage(Clock::time_point now) {
            std::to_string(diff.first - rx_.data.begin());
   }
   Save(kind == ImageKind::Loader ? options_.saveLoader : options_.saveAgent, rx_.data);
-  const std::uint8_t code = kind == ImageKind::Loader ? options_.loaderCode : options_.agentCode;
-  log_.Line(std::string(ImageName(kind)) + " " + std::to_string(rx_.data.size()) + " bytes" + note +
-            ", answered " + HexByte(code));
-
+  log_.Line(std::string(ImageName(kind)) + " " + std::to_string(rx_.data.size()) + " bytes" + note);
   if (kind == ImageKind::Loader) {
     loaderBytes_ = rx_.data.size();
     loaderMismatch_ = rx_.mismatch;
+  }
+  const auto& hangup = options_.hangup;
+  if (hangup && hangup->atEnd && hangup->image == kind) {
+    log_.Line("hanging up instead of answering the " + std::string(ImageName(kind)));
+    Report("hung up" + ReportCounts());
+    hangUp_ = true;
+    return;
+  }
+  const auto& breakAnswer = options_.breakAnswer;
+  if (breakAnswer && breakAnswer->image == kind) {
+    log_.Line(line_.SendBreak() ? "sent a line break instead of the answer"
+                                : "this line cannot carry a break");
+    phase_ = Phase::Held;
+    heldAnswerAt_ = now + std::chrono::milliseconds(breakAnswer->delayMs);
+    return;
+  }
+  AnswerImage(kind, now);
+}
+
+void BootMonitor::AnswerImage(ImageKind kind, Clock::time_point now) {
+  const std::uint8_t code = kind == ImageKind::Loader ? options_.loaderCode : options_.agentCode;
+  log_.Line("answered the " + std::string(ImageName(kind)) + " " + HexByte(code));
+  if (kind == ImageKind::Loader) {
     std::vector<std::uint8_t> out{code};
     if (options_.garbageListen) {
       const auto garbage = Garbage("after the loader's answer");
@@ -301,6 +336,15 @@ void BootMonitor::EndSwallow() {
   Report("reply-mid" + ReportCounts());
   ++ended_;
   ResetHandshake();
+}
+
+void BootMonitor::OnBannerRequest() {
+  if (options_.banner.empty()) {
+    log_.Line("asked to print a banner, but none was given");
+    return;
+  }
+  log_.Line("printing the banner");
+  Send(std::vector<std::uint8_t>(options_.banner.begin(), options_.banner.end()));
 }
 
 void BootMonitor::OnPowerOn() {
@@ -333,6 +377,8 @@ void BootMonitor::ResetHandshake() {
   loaderBytes_ = 0;
   loaderMismatch_ = false;
   unaskedAt_.reset();
+  heldAnswerAt_.reset();
+  heldIgnored_ = 0;
 }
 
 std::string BootMonitor::ReportCounts() const {

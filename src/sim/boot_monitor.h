@@ -12,14 +12,9 @@
 
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
+#include "sim/unit_line.h"
 
 namespace portflash::sim {
-
-class UnitLine {
- public:
-  virtual ~UnitLine() = default;
-  virtual void Send(const std::vector<std::uint8_t>& bytes) = 0;
-};
 
 // The content an image must have, when known.
 struct ExpectedImage {
@@ -46,13 +41,15 @@ class BootMonitor {
   std::optional<Clock::time_point> NextDeadline() const;
   // A client opened the line: the technician powered the unit on.
   void OnPowerOn();
+  // The unit prints its --banner.
+  void OnBannerRequest();
 
   // Set once --hangup's offset is reached: feed no more bytes.
   bool HangUpRequested() const { return hangUp_; }
   unsigned long DownloadsEnded() const { return ended_; }
 
  private:
-  enum class Phase { Handshake, Image, Swallow };
+  enum class Phase { Handshake, Image, Swallow, Held };
 
   struct Reception {
     ImageKind kind = ImageKind::Loader;
@@ -72,6 +69,7 @@ class BootMonitor {
   std::size_t PlainImageRun(std::size_t count, unsigned rate) const;
   void CheckTriggers();
   void FinishImage(Clock::time_point now);
+  void AnswerImage(ImageKind kind, Clock::time_point now);
   void EndSwallow();
   void Restart(const std::string& why);
   void ResetHandshake();
@@ -103,6 +101,8 @@ class BootMonitor {
   std::size_t loaderBytes_ = 0;
   bool loaderMismatch_ = false;
   std::optional<Clock::time_point> unaskedAt_;
+  std::optional<Clock::time_point> heldAnswerAt_;  // --break: the answer after the break
+  unsigned long heldIgnored_ = 0;
 
   bool wrongReplyDone_ = false;
   bool silenceLogged_ = false;

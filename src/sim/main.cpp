@@ -17,6 +17,7 @@
 #include "sim/pty_line.h"
 #include "sim/sim_log.h"
 #include "sim/sim_options.h"
+#include "sim/socket_line.h"
 
 namespace {
 
@@ -26,12 +27,22 @@ using portflash::sim::Logger;
 using portflash::sim::Pacer;
 using portflash::sim::PtyLine;
 using portflash::sim::SimOptions;
+using portflash::sim::SocketLine;
+using portflash::sim::UnitLine;
 using Clock = std::chrono::steady_clock;
 
+// QEMU may still be starting when the simulator is.
+constexpr int kConnectWaitMs = 5000;
+
 volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_bannerRequested = 0;
 
 void OnStopSignal(int signal) {
   g_stopSignal = signal;
+}
+
+void OnBannerSignal(int) {
+  g_bannerRequested = 1;
 }
 
 bool LoadExpected(const std::string& path, std::size_t skip, ExpectedImage* image,
@@ -57,7 +68,7 @@ bool LoadExpected(const std::string& path, std::size_t skip, ExpectedImage* imag
 enum class Ending { Stopped, Counted, HungUp, Failed };
 
 // Serves the line until a signal, --count or --hangup ends it.
-Ending Serve(const SimOptions& options, PtyLine& line, BootMonitor& monitor, const Logger& log,
+Ending Serve(const SimOptions& options, UnitLine& line, BootMonitor& monitor, const Logger& log,
              const sigset_t& waitMask) {
   Pacer pacer;
   std::vector<std::uint8_t> buffer(4096);
@@ -79,7 +90,7 @@ Ending Serve(const SimOptions& options, PtyLine& line, BootMonitor& monitor, con
     }
     if (paceDue && (!wake || *paceDue < *wake)) wake = paceDue;
 
-    pollfd fds[2] = {{paceDue ? -1 : line.MasterFd(), POLLIN, 0}, {line.WatchFd(), POLLIN, 0}};
+    pollfd fds[2] = {{paceDue ? -1 : line.ReadFd(), POLLIN, 0}, {line.WatchFd(), POLLIN, 0}};
     timespec timeout{};
     const timespec* timeoutPointer = nullptr;
     if (wake) {
@@ -91,6 +102,10 @@ Ending Serve(const SimOptions& options, PtyLine& line, BootMonitor& monitor, con
     }
     const int ready = ppoll(fds, 2, timeoutPointer, &waitMask);
     if (g_stopSignal != 0) return Ending::Stopped;
+    if (g_bannerRequested != 0) {
+      g_bannerRequested = 0;
+      monitor.OnBannerRequest();
+    }
     if (ready < 0) {
       if (errno == EINTR) continue;
       log.Line("poll failed");
@@ -107,7 +122,7 @@ Ending Serve(const SimOptions& options, PtyLine& line, BootMonitor& monitor, con
       if (want == 0) continue;
     }
     const long got = line.Read(buffer.data(), want);
-    // Our own slave keeps the master from hanging up; should it anyway, stop
+    // A pty's own slave keeps the master from hanging up; should it anyway, stop
     // rather than spin on it.
     const bool lost = got == 0 && (fds[0].revents & (POLLHUP | POLLERR)) != 0;
     if (got < 0 || lost) {
@@ -147,18 +162,22 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // The stop signals are only let in while waiting, so none is lost between checks.
-  sigset_t stopSignals, waitMask;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  // The stop and banner signals are only let in while waiting, so none is lost between checks.
+  sigset_t handled, waitMask;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGINT);
+  sigaddset(&handled, SIGTERM);
+  sigaddset(&handled, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &handled, &waitMask);
   sigdelset(&waitMask, SIGINT);
   sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGUSR1);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnBannerSignal;
+  sigaction(SIGUSR1, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   portflash::sim::ByteTrace trace;
@@ -167,14 +186,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  PtyLine line(log);
-  if (!line.Open(&error) || (!options.linkPath.empty() && !line.Link(options.linkPath, &error))) {
+  PtyLine pty(log);
+  SocketLine socket(log);
+  UnitLine& line = options.connectPath.empty() ? static_cast<UnitLine&>(pty) : socket;
+  const bool opened =
+      options.connectPath.empty()
+          ? pty.Open(&error) && (options.linkPath.empty() || pty.Link(options.linkPath, &error))
+          : socket.Open(options.connectPath, kConnectWaitMs, &error);
+  if (!opened) {
     std::fprintf(stderr, "portflash-sim: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s\n", line.DevicePath().c_str());
+  std::printf("%s\n", line.Name().c_str());
   std::fflush(stdout);
-  log.Line("unit ready on " + line.DevicePath() +
+  log.Line("unit ready on " + line.Name() +
            (options.linkPath.empty() ? "" : " (" + options.linkPath + ")"));
 
   BootMonitor monitor(options, std::move(loader), std::move(agent), line, log, trace);

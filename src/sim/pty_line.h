@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/boot_monitor.h"
 #include "sim/sim_log.h"
+#include "sim/unit_line.h"
 
 namespace portflash::sim {
 
@@ -22,25 +22,22 @@ class PtyLine final : public UnitLine {
   bool Open(std::string* error);
   // A symbolic link to the device, removed again by Close.
   bool Link(const std::string& linkPath, std::string* error);
-  const std::string& DevicePath() const { return path_; }
-  int MasterFd() const { return master_; }
-  int WatchFd() const { return watch_; }  // -1 when the opens cannot be watched
 
-  // Takes the pending open/close events; true when a client opened the line while
-  // no other client had it open.
-  bool TakeClientEvents();
-  // Up to max bytes without blocking: the count, 0 when none is there, -1 on failure.
-  long Read(std::uint8_t* buffer, std::size_t max);
-  // Bytes waiting to be read.
-  std::size_t Pending() const;
-  // The rate the client set; 0 if it cannot be read.
-  unsigned Rate() const;
+  const std::string& Name() const override { return path_; }
+  int ReadFd() const override { return master_; }
+  int WatchFd() const override { return watch_; }  // -1 when the opens cannot be watched
+  bool TakeClientEvents() override;
+  long Read(std::uint8_t* buffer, std::size_t max) override;
+  std::size_t Pending() const override;
+  unsigned Rate() const override;
   void Send(const std::vector<std::uint8_t>& bytes) override;
-  // Closing the master drops what the client has not read yet: wait (at most
-  // maxMs) until it has read everything or closed the line.
-  void Linger(int maxMs);
+  // A pseudo-terminal carries no breaks.
+  bool SendBreak() override { return false; }
+  // Closing the master drops what the client has not read yet: wait until it has
+  // read everything or closed the line.
+  void Linger(int maxMs) override;
   // Clients see a hang-up: reads return 0, writes fail with EIO.
-  void Close();
+  void Close() override;
 
  private:
   const Logger& log_;

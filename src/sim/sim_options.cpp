@@ -58,16 +58,31 @@ bool ParseImage(std::string_view text, ImageKind* kind) {
   return true;
 }
 
-// IMAGE:OFFSET, or IMAGE:OFFSET:BYTE when withByte.
+// IMAGE:OFFSET, or IMAGE:OFFSET:BYTE when withByte; IMAGE:end when atEnd may be set.
 bool ParseTrigger(std::string_view text, bool withByte, ImageTrigger* trigger) {
   const auto parts = SplitColons(text);
   if (parts.size() != (withByte ? 3u : 2u)) return false;
+  if (!withByte && parts[1] == "end") {
+    trigger->atEnd = true;
+    return ParseImage(parts[0], &trigger->image);
+  }
   unsigned long long offset = 0;
   if (!ParseImage(parts[0], &trigger->image) ||
       !ParseNumber(parts[1], std::numeric_limits<std::size_t>::max(), &offset))
     return false;
   trigger->offset = static_cast<std::size_t>(offset);
   return !withByte || ParseByte(parts[2], &trigger->byte);
+}
+
+bool ParseBreakAnswer(std::string_view text, BreakAnswer* answer) {
+  constexpr unsigned long long kMaxDelayMs = 60000;
+  const auto parts = SplitColons(text);
+  unsigned long long delay = 0;
+  if (parts.size() != 2 || !ParseImage(parts[0], &answer->image) ||
+      !ParseNumber(parts[1], kMaxDelayMs, &delay))
+    return false;
+  answer->delayMs = static_cast<unsigned>(delay);
+  return true;
 }
 
 bool ParseWrongReply(std::string_view text, WrongReply* wrong) {
@@ -141,6 +156,13 @@ const std::vector<OptionSpec>& OptionTable() {
        [](SimOptions& o, std::string_view) { return o.pace = true; }},
       {"Line", "quiet", nullptr, "no progress lines on stderr",
        [](SimOptions& o, std::string_view) { return o.quiet = true; }},
+      {"Line", "connect", "SOCKET",
+       "serve a QEMU serial device instead of a pty: connect to\n"
+       "its socket (-chardev socket,...,server=on,telnet=on),\n"
+       "printed as the first line. The line has no rate to read:\n"
+       "every byte counts as sent at the rate expected. Closing\n"
+       "the connection unplugs a USB serial device.",
+       [](SimOptions& o, std::string_view v) { return !(o.connectPath = v).empty(); }},
 
       {"Images", "expect-loader", "FILE",
        "the loader's exact content is FILE (less --loader-skip\n"
@@ -225,13 +247,26 @@ const std::vector<OptionSpec>& OptionTable() {
              &o.replyMid, [v](ImageTrigger* trigger) { return ParseTrigger(v, true, trigger); });
        }},
       {"Misbehaviours", "hangup", "IMAGE:OFFSET",
-       "once OFFSET bytes of that image have arrived, close the\n"
+       "once OFFSET bytes of that image have arrived (OFFSET end:\n"
+       "once its end byte has, instead of answering), close the\n"
        "line (the client's reads return 0, its writes fail with\n"
        "EIO), print \"hung up\" on stdout and exit 0",
        [](SimOptions& o, std::string_view v) {
          return ParseOptional(
              &o.hangup, [v](ImageTrigger* trigger) { return ParseTrigger(v, false, trigger); });
        }},
+      {"Misbehaviours", "break", "IMAGE:MS",
+       "where IMAGE's answer is due, send a line break instead\n"
+       "(--connect only) and the answer MS ms later; what the PC\n"
+       "sends meanwhile is ignored",
+       [](SimOptions& o, std::string_view v) {
+         return ParseOptional(&o.breakAnswer,
+                              [v](BreakAnswer* answer) { return ParseBreakAnswer(v, answer); });
+       }},
+      {"Misbehaviours", "banner", "TEXT",
+       "send TEXT each time the simulator gets SIGUSR1, as a\n"
+       "running unit prints on its console",
+       [](SimOptions& o, std::string_view v) { return !(o.banner = v).empty(); }},
       {"Misbehaviours", "garbage", "[=WHERE]",
        "send 2 to 4 random bytes (never 0x5A) at these points\n"
        "(WHERE: stages, listen or both; default both):\n"
@@ -256,11 +291,13 @@ const std::vector<OptionSpec>& OptionTable() {
 }
 
 constexpr const char* kDescription =
-    R"(A simulated unit on a pseudo-terminal: plays the unit's boot monitor for Portflash.
+    R"(A simulated unit on a pseudo-terminal (or a QEMU serial device): plays the unit's
+boot monitor for Portflash.
 
-Prints the device path of the line (the pty's slave) as the first line on stdout,
-then serves download after download until SIGINT or SIGTERM (exit status 0), or
-until --count downloads have ended. Progress goes to stderr.
+Prints the device path of the line (the pty's slave, or the socket of --connect) as
+the first line on stdout, then serves download after download until SIGINT or
+SIGTERM (exit status 0), or until --count downloads have ended. Progress goes to
+stderr.
 
 What the unit does, per download:
   Handshake, twice: the first byte 0x01 (plan 115200) or 0x02 (plan 19200), which
@@ -391,6 +428,14 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
   }
   if (parsed.loaderSkip && parsed.expectLoader.empty()) {
     *error = "--loader-skip needs --expect-loader";
+    return ParseOutcome::UsageError;
+  }
+  if (!parsed.connectPath.empty() && (parsed.pace || !parsed.linkPath.empty())) {
+    *error = std::string(parsed.pace ? "--pace" : "--link") + " needs a pty, not --connect";
+    return ParseOutcome::UsageError;
+  }
+  if (parsed.breakAnswer && parsed.connectPath.empty()) {
+    *error = "--break needs --connect: a pty carries no breaks";
     return ParseOutcome::UsageError;
   }
   *options = std::move(parsed);

@@ -15,7 +15,14 @@ const char* ImageName(ImageKind kind);
 struct ImageTrigger {
   ImageKind image = ImageKind::Loader;
   std::size_t offset = 0;
+  bool atEnd = false;     // hangup only: once the image's end byte is in, instead of its answer
   std::uint8_t byte = 0;  // reply-mid only
+};
+
+// A line break where an image's answer is due; the answer follows later.
+struct BreakAnswer {
+  ImageKind image = ImageKind::Loader;
+  unsigned delayMs = 0;
 };
 
 struct WrongReply {
@@ -26,6 +33,7 @@ struct WrongReply {
 
 struct SimOptions {
   std::string linkPath;
+  std::string connectPath;  // a QEMU serial device's socket instead of a pty
   unsigned long count = 0;  // 0: serve until a signal
   bool quiet = false;
   bool pace = false;
@@ -52,6 +60,8 @@ struct SimOptions {
   std::optional<std::uint8_t> unasked;
   std::optional<ImageTrigger> replyMid;
   std::optional<ImageTrigger> hangup;
+  std::optional<BreakAnswer> breakAnswer;
+  std::string banner;  // printed on SIGUSR1, as a running unit prints on its console
   bool garbageStages = false;
   bool garbageListen = false;
   std::optional<std::uint32_t> seed;

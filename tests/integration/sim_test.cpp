@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -221,6 +225,53 @@ TEST(SimTest, PaceHoldsTheLineRate) {
   EXPECT_TRUE(seconds > 1.719 * 0.99 && seconds < 1.719 * 5) << seconds;
 }
 
+// QEMU's end of a serial device's socket (telnet=on): its opening negotiation and the
+// guest's bytes as they are in; the unit's 0xFF doubled and a break as IAC BREAK out.
+TEST(SimTest, ServesAQemuSocketInItsTelnetFraming) {
+  TempDir dir;
+  const std::string path = dir / "line.sock";
+  const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 1), 0);
+  SimProcess sim(kSim, {"--connect", path, "--idle-ms", "50", "--break", "loader:100", "--hangup",
+                        "agent:end", "--banner", "\xff", "--trace", "{dir}/trace"});
+  ASSERT_TRUE(sim.Ready()) << sim.Log();
+  const int qemu = accept(server, nullptr, nullptr);
+  close(server);
+  ASSERT_GE(qemu, 0);
+  const auto exchange = [qemu](const Bytes& out, std::size_t want, int timeoutMs = 1000) {
+    if (write(qemu, out.data(), out.size()) != static_cast<ssize_t>(out.size())) return Bytes{};
+    Bytes in;
+    pollfd readable{qemu, POLLIN, 0};
+    std::uint8_t byte = 0;
+    while (in.size() < want && poll(&readable, 1, timeoutMs) > 0 && read(qemu, &byte, 1) == 1)
+      in.push_back(byte);
+    return in;
+  };
+  const Bytes negotiation = {0xFF, 0xFB, 0x01, 0xFF, 0xFB, 0x03,
+                             0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00};
+  Bytes first = negotiation;
+  first.push_back(0x01);
+  EXPECT_EQ(exchange(first, 1), Bytes{0x5A}) << sim.Log();
+  EXPECT_NE(ReadFile(sim.File("trace")).find(" in 0x01\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(sim.File("trace")).find(" in 0xFF"), std::string::npos) << "negotiation kept";
+  // No rate to read: the second stage is taken at any.
+  for (std::uint8_t byte : Bytes{0x05, 0x0F, 0x00, 0x01, 0x05, 0x0F, 0x00})
+    ASSERT_EQ(exchange({byte}, 1), Bytes{0x5A}) << sim.Log();
+  const auto sent = SteadyClock::now();
+  EXPECT_EQ(exchange({0x10, 0xFF, 0xFF, 0x20, 0xFF}, 3), (Bytes{0xFF, 0xF3, 0x00})) << sim.Log();
+  EXPECT_GE(SteadyClock::now() - sent, 150ms) << "the answer 100 ms after the break";
+  sim.Signal(SIGUSR1);
+  EXPECT_EQ(exchange({}, 2), (Bytes{0xFF, 0xFF})) << sim.Log();
+  EXPECT_EQ(exchange({0x30, 0xFF}, 1, 2000), Bytes{}) << "hung up instead of the agent's answer";
+  ASSERT_TRUE(sim.WaitForReport(1, 2s)) << sim.Log();
+  EXPECT_EQ(sim.Report()[0], "hung up loader=4 agent=1") << "0xFF from the guest is not doubled";
+  close(qemu);
+}
+
 TEST(SimTest, RejectsBadUsageWithStatusTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--bogus"},
@@ -233,7 +284,9 @@ TEST(SimTest, RejectsBadUsageWithStatusTwo) {
                                              {"--garbage=everywhere"},
                                              {"--silent=yes"},
                                              {"--loader-skip", "4"},
-                                             {"--idle-ms", "0"}}) {
+                                             {"--idle-ms", "0"},
+                                             {"--break", "loader:10"},
+                                             {"--connect", "x", "--pace"}}) {
     std::vector<std::string> argv = {kSim};
     argv.insert(argv.end(), args.begin(), args.end());
     const RunResult run = RunToEnd({argv}, 5s);
