@@ -122,18 +122,27 @@ bool WriteAll(CommPort& port, const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
+// RTS goes off once what was sent has left, as a driver's RTS toggle does. Done
+// when the link starts waiting for the unit rather than after every block, so that
+// a stream of blocks keeps the line busy.
+void LowerToggledRts(CommPort& port, bool drain) {
+  if (!port.rtsRaised) return;
+  SerialPlatform& platform = GetSerialPlatform();
+  if (drain) platform.Drain(port.os);
+  platform.SetModemLines(port.os, 0, kModemRts);
+  port.rtsRaised = false;
+}
+
 bool WriteToLine(const std::uint8_t* data, std::size_t length) {
   CommHandle port = g_hCommPort;
   if (port == nullptr || port->lineLost) return false;
-  SerialPlatform& platform = GetSerialPlatform();
-  // RTS on while there is something to send, as a driver's RTS toggle does.
-  const bool rtsToggle = port->hasModemLines && port->config.rtsControl == RtsControl::Toggle;
-  if (rtsToggle) platform.SetModemLines(port->os, kModemRts, 0);
-  bool ok = WriteAll(*port, data, length);
-  if (rtsToggle) {
-    if (ok) platform.Drain(port->os);
-    platform.SetModemLines(port->os, 0, kModemRts);
+  // RTS on while there is something to send.
+  if (!port->rtsRaised && port->hasModemLines && port->config.rtsControl == RtsControl::Toggle) {
+    GetSerialPlatform().SetModemLines(port->os, kModemRts, 0);
+    port->rtsRaised = true;
   }
+  const bool ok = WriteAll(*port, data, length);
+  if (!ok && !port->lineLost) LowerToggledRts(*port, false);
   return ok;
 }
 
@@ -267,6 +276,7 @@ ResultCode ReadCommByte() {
   CommHandle port = g_hCommPort;
   SerialPlatform& platform = GetSerialPlatform();
   if (port != nullptr && port->lineLost) return RESULT_WRITE_FAILED;
+  if (port != nullptr) LowerToggledRts(*port, true);
   int budget = kReadBudgetMs;
   do {
     std::uint8_t byte = 0;

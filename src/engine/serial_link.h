@@ -18,6 +18,7 @@ struct CommPort {
   unsigned savedModemLines = 0;  // DTR/RTS as they were at the open
   LineConfig config;             // the last configuration applied
   bool lineLost = false;         // hung up (an adapter pulled): never used again
+  bool rtsRaised = false;        // RTS on for a toggle, until the output has left
 };
 using CommHandle = CommPort*;
 

@@ -226,8 +226,12 @@ TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrSaysWhyAfterTwoSecondsAndEndsOnC
   EXPECT_EQ(WriteCommBlock(&one, 1), RESULT_NO_DATA);
   EXPECT_EQ(clock.pauses, std::vector<int>(199, 10));
   EXPECT_EQ(serial.rtsWhileWriting, (std::vector<bool>{true}));
-  EXPECT_EQ(serial.modemLines & kModemRts, 0u);  // off again once sent
-  EXPECT_EQ(serial.calls, (Calls{"write 1", "drain", "read"}));
+  EXPECT_NE(serial.modemLines & kModemRts, 0u);  // kept on for the next block
+  EXPECT_EQ(serial.calls, (Calls{"write 1", "read"}));
+  serial.calls.clear();
+  EXPECT_EQ(ReadCommByte(), RESULT_NO_DATA);  // waiting for the unit: sent, then off
+  EXPECT_EQ(serial.modemLines & kModemRts, 0u);
+  EXPECT_EQ(serial.calls.front(), "drain");
   EXPECT_TRUE(progress.calls.empty());
   serial.dsrOffPolls = 250;
   std::int64_t start = clock.nowMs;
@@ -242,6 +246,7 @@ TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrSaysWhyAfterTwoSecondsAndEndsOnC
   start = clock.nowMs;
   EXPECT_FALSE(WriteCommByte(3));
   EXPECT_EQ(serial.written, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(serial.modemLines & kModemRts, 0u);
   EXPECT_EQ(clock.nowMs - start, 2000 + 10);
   world.app.SetProgressView(nullptr);
 }
