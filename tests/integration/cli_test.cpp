@@ -100,19 +100,12 @@ TEST_F(CliTest, ProfileFindsPortAndLoaderBesideTheProgram) {
   ChildProcess::Options options = Cli({"images/kvr-agent.bin"}, program);
   options.stdinText = "\n";
   options.keepStdinOpen = true;  // only the Enter may let it go on
-  RunResult run = RunToEnd(options);
+  const RunResult run = RunToEnd(options);
   EXPECT_EQ(run.status, 0) << Describe(run) << sim.Log();
   EXPECT_THAT(run.out, AllOf(HasSubstr("COM1 (" + sim.Device() + ")"),
                              HasSubstr(temp_ / "prog/loaders/kvr.ldr"), HasSubstr(kSuccess)));
   EXPECT_THAT(run.err, HasSubstr("Press Enter"));
   EXPECT_EQ(ReadFile(sim.File("agent.out")), ReadFile(Sample().Agent()));
-
-  // An upper-case name finds the lower-case entry; a COM name not in "Ports" is ttyS.
-  fs::copy_file(Sample().Agent(), temp_ / "KVR-AGENT.BIN");
-  run = RunToEnd(Cli({"--yes", "--port", "COM9", temp_ / "KVR-AGENT.BIN"}, program));
-  EXPECT_EQ(run.status, 1) << Describe(run);
-  EXPECT_THAT(run.out, AllOf(HasSubstr(temp_ / "prog/loaders/kvr.ldr"),
-                             HasSubstr("COM9 (/dev/ttyS8)"), HasSubstr(kOpenFailed)));
 }
 
 // The loader's message file replaces the built-in texts; a code it lacks gets the fallback.

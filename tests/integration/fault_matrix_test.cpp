@@ -131,19 +131,6 @@ std::vector<FaultCase> Cases(const PlanReads& r) {
              EXPECT_THAT(run.sim.Log(), HasSubstr("first byte #" + lastTry + " left unanswered"));
              EXPECT_THAT(run.sim.Log(), Not(HasSubstr("stage 1 ok")));
            }},
-      // The wrong byte is one read; the rest of the step's reads are silent.
-      {.name = "WrongReplyInALaterStep",
-       .sim = {"--wrong-reply", "2:3:0x33"},
-       .outcome = kSyncFailed,
-       .minReads = r.later - 2,
-       .maxReads = r.later - 2,
-       .planLength = true,
-       .check = [](CaseRun& run) { EXPECT_FALSE(run.HasProgress("estimate 102")); }},
-      {.name = "ErrorCodeAfterTheLoader",
-       .transfer = slowTxRx,
-       .sim = {"--loader-code", "13"},
-       .outcome = "ERROR: Wrong hardware type",
-       .check = [](CaseRun& run) { EXPECT_FALSE(run.HasProgress("estimate 103")); }},
       {.name = "ReplyInTheMiddleOfTheAgent",
        .sim = {"--reply-mid", "agent:4000:5"},
        .agentSize = kLargeImage,
