@@ -1,9 +1,7 @@
 #include "cli/cli_options.h"
 
-#include <CLI/CLI.hpp>
+#include "options/option_table.h"
 
-#include <algorithm>
-#include <functional>
 #include <memory>
 
 namespace portflash::cli {
@@ -56,151 +54,70 @@ std::string Forms(const std::string& program, const char* first, const char* sec
          second + program + " --list-ports\n";
 }
 
-// A usage error in this program's words, thrown from inside CLI11's parse.
-struct UsageError {
-  std::string message;
-};
-
-// One option. `apply` stores a value (or, for a flag, the fact) and returns
-// the message for a value it refuses, else "".
-struct OptionSpec {
-  const char* names;  // CLI11 form: "-y,--yes"
-  const char* value;  // the value's name in the help, or nullptr for a flag
-  const char* help;
-  std::function<std::string(CliOptions&, const std::string&)> apply;
-};
-
-const std::vector<OptionSpec>& OptionTable() {
-  static const std::vector<OptionSpec> table = {
-      {"--port", "NAME",
+const std::vector<options::OptionSpec<CliOptions>>& OptionTable() {
+  static const std::vector<options::OptionSpec<CliOptions>> table = {
+      {"Options", "--port", "NAME",
        "serial port (default COM1). COMn is the device named by the\n"
        "entry COMn of the profile section \"Ports\", or /dev/ttyS<n-1>\n"
        "when there is none (COM1 is /dev/ttyS0). A name that starts\n"
        "with / is a device path (/dev/ttyUSB0).",
-       [](CliOptions& o, const std::string& v) {
-         if (v.empty()) return std::string("--port needs a port name");
-         o.port = v;
-         return std::string();
-       }},
-      {"--speed", "RATE",
+       [](CliOptions& o, const std::string& v) { return !(o.port = v).empty(); },
+       "--port needs a port name"},
+      {"Options", "--speed", "RATE",
        "115200 (default) or 19200 bps for the transfer; the handshake\n"
        "always begins at 9600 bps.",
        [](CliOptions& o, const std::string& v) {
-         if (v != "115200" && v != "19200") {
-           return "--speed must be 115200 or 19200, not '" + v + "'";
-         }
-         o.speed = v;
-         return std::string();
-       }},
-      {"--cable", "TYPE",
+         return (o.speed = v) == "115200" || v == "19200";
+       },
+       "--speed must be 115200 or 19200, not '{}'"},
+      {"Options", "--cable", "TYPE",
        "txrx (default): \"TX and RX Only\", no hardware handshake;\n"
        "all: \"All Signals\", with the modem lines.",
        [](CliOptions& o, const std::string& v) {
-         if (v != "all" && v != "txrx") return "--cable must be all or txrx, not '" + v + "'";
-         o.allSignals = v == "all";
-         return std::string();
-       }},
-      {"--loader", "FILE",
+         return (o.allSignals = v == "all") || v == "txrx";
+       },
+       "--cable must be all or txrx, not '{}'"},
+      {"Options", "--loader", "FILE",
        "use this boot loader instead of the one the profile names;\n"
        "its header, product list and .err file are read as usual.",
-       [](CliOptions& o, const std::string& v) {
-         if (v.empty()) return std::string("--loader needs a file name");
-         o.loader = v;
-         return std::string();
-       }},
-      {"-y,--yes", nullptr, "do not wait for Enter after the power-off request.",
-       [](CliOptions& o, const std::string&) {
-         o.yes = true;
-         return std::string();
-       }},
-      {"--json", nullptr,
+       [](CliOptions& o, const std::string& v) { return !(o.loader = v)->empty(); },
+       "--loader needs a file name"},
+      {"Options", "-y,--yes", nullptr, "do not wait for Enter after the power-off request.",
+       [](CliOptions& o, const std::string&) { return o.yes = true; }},
+      {"Options", "--json", nullptr,
        "print one JSON object on stdout at the end (see below);\n"
        "the messages then go to stderr.",
-       [](CliOptions& o, const std::string&) {
-         o.json = true;
-         return std::string();
-       }},
-      {"--list-ports", nullptr,
+       [](CliOptions& o, const std::string&) { return o.json = true; }},
+      {"Options", "--list-ports", nullptr,
        "list the ports, one a line, the name to give --port first:\n"
        "COM1 to COM4 with the device each opens, then the serial\n"
        "devices that are present, USB adapters first, each with its\n"
        "description (\"/dev/ttyUSB0 - FT232R USB UART\").",
-       [](CliOptions& o, const std::string&) {
-         o.listPorts = true;
-         return std::string();
-       }},
+       [](CliOptions& o, const std::string&) { return o.listPorts = true; }},
   };
   return table;
 }
 
-// The usage lines first, then the description; options as "--name VALUE".
-class HelpFormatter : public CLI::Formatter {
+// The usage lines first, then the description.
+class CliFormatter : public options::HelpFormatter {
  public:
   std::string make_usage(const CLI::App* app, std::string) const override {
     // As help2man reads a synopsis, for the manual page.
     return Forms(app->get_name(), "Usage: ", "   or: ") + "\n" + app->get_description() + "\n";
   }
   std::string make_description(const CLI::App*) const override { return ""; }
-  // CLI11 leaves two blank lines around each group.
-  std::string make_help(const CLI::App* app, std::string name,
-                        CLI::AppFormatMode mode) const override {
-    std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
-    for (std::size_t at; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
-    return text;
-  }
-  std::string make_option_name(const CLI::Option* option, bool) const override {
-    return option->get_name();
-  }
-  std::string make_option_opts(const CLI::Option* option) const override {
-    return option->get_option_text();
-  }
 };
-
-void AddOption(CLI::App& app, const OptionSpec& spec, CliOptions& parsed) {
-  CLI::Option* option = nullptr;
-  if (spec.value == nullptr) {
-    option = app.add_flag(spec.names);
-    // A flag reads "true" when given bare, else the text after '='.
-    option->each([&spec](const std::string& given) {
-      if (given != "true") {
-        const std::string names = spec.names;
-        throw UsageError{"unknown option '" + names.substr(names.rfind(',') + 1) + "=" + given +
-                         "'"};
-      }
-    });
-  } else {
-    option = app.add_option(spec.names);
-    option->option_text(std::string(" ") + spec.value);
-  }
-  option->description(spec.help);
-  // Applied as given, occurrence after occurrence.
-  option->each([&spec, &parsed](const std::string& given) {
-    std::string refusal = spec.apply(parsed, given);
-    if (!refusal.empty()) throw UsageError{std::move(refusal)};
-  });
-}
 
 // Every option of the command line on `app`, storing into `parsed`; the
 // arguments that are no option into `positional`.
 void Describe(CLI::App& app, CliOptions& parsed, std::vector<std::string>& positional) {
-  app.description(kDescription);
-  app.footer(kFooter);
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.get_formatter()->column_width(18);
-  app.set_help_flag("-h,--help", "show this text.");
-  app.allow_extras();
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  for (const OptionSpec& spec : OptionTable()) AddOption(app, spec, parsed);
+  const options::Wording wording = {kDescription, kFooter, "show this text.", 18,
+                                    [](const std::string& flag, const std::string& value) {
+                                      return "unknown option '" + flag + "=" + value + "'";
+                                    }};
+  options::Describe(app, wording, OptionTable(), parsed, std::make_shared<CliFormatter>());
   // Hidden from the option list: the usage lines show it.
   app.add_option("agent", positional)->group("");
-}
-
-// "--port: 1 required TEXT missing": CLI11 names the option first.
-std::string MissingValueMessage(const CLI::ArgumentMismatch& error) {
-  const std::string what = error.what();
-  const std::size_t colon = what.find(':');
-  if (colon == std::string::npos || what.compare(0, 2, "--") != 0) return what;
-  return what.substr(0, colon) + " needs a value";
 }
 
 }  // namespace
@@ -211,17 +128,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   CLI::App app("", kProgram);
   Describe(app, options, positional);
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // as CLI11 takes them
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    options.help = true;
-    return {options, ""};
-  } catch (const UsageError& usage) {
-    return {std::nullopt, usage.message};
-  } catch (const CLI::ArgumentMismatch& mismatch) {
-    return {std::nullopt, MissingValueMessage(mismatch)};
-  } catch (const CLI::ParseError& other) {
-    return {std::nullopt, other.what()};
+  std::string error;
+  switch (options::Parse(app, &error, reversed)) {
+    case options::Parsed::Help:
+      options.help = true;
+      return {options, ""};
+    case options::Parsed::UsageError:
+      return {std::nullopt, error};
+    case options::Parsed::Run:
+      break;
   }
   // CLI11 keeps the "--" that ends the options among the unknown ones.
   for (const std::string& unknown : app.remaining()) {

@@ -1,10 +1,9 @@
 #include "sim/sim_options.h"
 
-#include <CLI/CLI.hpp>
+#include "options/option_table.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <functional>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -126,37 +125,24 @@ bool ApplyGarbage(SimOptions& o, std::string_view where) {
   return true;
 }
 
-// One option of the command line. Flags have no value name; a value name in
-// brackets ("[=WHERE]") makes the value optional, `bare` standing for it when left out.
-struct OptionSpec {
-  const char* group;
-  const char* name;   // without the leading "--"
-  const char* value;  // the value's name in the help, or nullptr for a flag
-  const char* help;
-  // Returns false when the value is not acceptable.
-  std::function<bool(SimOptions&, std::string_view)> apply;
-  const char* refusal = nullptr;  // message for a value not accepted, instead of "bad value"
-  const char* bare = nullptr;
-};
-
-const std::vector<OptionSpec>& OptionTable() {
+const std::vector<options::OptionSpec<SimOptions>>& OptionTable() {
   constexpr unsigned long long kMaxMs = 24ull * 3600 * 1000;
-  static const std::vector<OptionSpec> table = {
-      {"Line", "link", "PATH", "also make a symbolic link PATH to the device (removed at exit)",
+  static const std::vector<options::OptionSpec<SimOptions>> table = {
+      {"Line", "--link", "PATH", "also make a symbolic link PATH to the device (removed at exit)",
        [](SimOptions& o, std::string_view v) { return !(o.linkPath = v).empty(); }},
-      {"Line", "count", "N",
+      {"Line", "--count", "N",
        "exit 0 once N downloads have ended (answered agent,\n"
        "or a --reply-mid whose end byte has been swallowed)",
        [](SimOptions& o, std::string_view v) {
          return ParseInto(v, 1, std::numeric_limits<unsigned long>::max(), &o.count);
        }},
-      {"Line", "pace", nullptr,
+      {"Line", "--pace", nullptr,
        "take bytes off the line no faster than the rate set on it\n"
        "(11 bits a byte), so the PC's writes block as on a real line",
        [](SimOptions& o, std::string_view) { return o.pace = true; }},
-      {"Line", "quiet", nullptr, "no progress lines on stderr",
+      {"Line", "--quiet", nullptr, "no progress lines on stderr",
        [](SimOptions& o, std::string_view) { return o.quiet = true; }},
-      {"Line", "connect", "SOCKET",
+      {"Line", "--connect", "SOCKET",
        "serve a QEMU serial device instead of a pty: connect to\n"
        "its socket (-chardev socket,...,server=on,telnet=on),\n"
        "printed as the first line. The line has no rate to read:\n"
@@ -164,29 +150,30 @@ const std::vector<OptionSpec>& OptionTable() {
        "the connection unplugs a USB serial device.",
        [](SimOptions& o, std::string_view v) { return !(o.connectPath = v).empty(); }},
 
-      {"Images", "expect-loader", "FILE",
+      {"Images", "--expect-loader", "FILE",
        "the loader's exact content is FILE (less --loader-skip\n"
        "leading bytes): after that many bytes the end byte 0xFF\n"
        "must follow; a different content is reported as mismatch",
        [](SimOptions& o, std::string_view v) { return !(o.expectLoader = v).empty(); }},
-      {"Images", "loader-skip", "N", "leading bytes of the loader file that the PC does not send",
+      {"Images", "--loader-skip", "N", "leading bytes of the loader file that the PC does not send",
        [](SimOptions& o, std::string_view v) {
          return ParseOptional(&o.loaderSkip, [v](std::size_t* skip) {
            return ParseInto(v, 0, std::numeric_limits<std::uint32_t>::max(), skip);
          });
        }},
-      {"Images", "expect-agent", "FILE",
+      {"Images", "--expect-agent", "FILE",
        "the same for the agent (sent whole)\n"
        "Without an expected file an image ends at a 0xFF\n"
        "followed by --idle-ms of silence.",
        [](SimOptions& o, std::string_view v) { return !(o.expectAgent = v).empty(); }},
-      {"Images", "idle-ms", "MS", "silence that ends an image after a 0xFF (default 150)",
+      {"Images", "--idle-ms", "MS", "silence that ends an image after a 0xFF (default 150)",
        [](SimOptions& o, std::string_view v) { return ParseInto(v, 1, kMaxMs, &o.idleMs); }},
-      {"Images", "save-loader", "FILE", "write the received loader (without its end byte) to FILE",
+      {"Images", "--save-loader", "FILE",
+       "write the received loader (without its end byte) to FILE",
        [](SimOptions& o, std::string_view v) { return !(o.saveLoader = v).empty(); }},
-      {"Images", "save-agent", "FILE", "the same for the agent",
+      {"Images", "--save-agent", "FILE", "the same for the agent",
        [](SimOptions& o, std::string_view v) { return !(o.saveAgent = v).empty(); }},
-      {"Images", "report", "FILE",
+      {"Images", "--report", "FILE",
        "append one line per ended download:\n"
        "  ok loader=N agent=M         both images answered\n"
        "  mismatch loader=N agent=M   answered, but an image\n"
@@ -197,30 +184,30 @@ const std::vector<OptionSpec>& OptionTable() {
        "  hung up loader=N [agent=M]  see --hangup\n"
        "N and M count the image bytes received (no end byte).",
        [](SimOptions& o, std::string_view v) { return !(o.reportPath = v).empty(); }},
-      {"Images", "trace", "FILE",
+      {"Images", "--trace", "FILE",
        "append one line per handshake byte received and per byte\n"
        "sent: \"<ns> in|out 0xNN\", ns on the monotonic clock\n"
        "(CLOCK_MONOTONIC), to time the PC's reactions",
        [](SimOptions& o, std::string_view v) { return !(o.tracePath = v).empty(); }},
 
-      {"Answers", "loader-code", "B", "answer to the loader (default 0x00)",
+      {"Answers", "--loader-code", "B", "answer to the loader (default 0x00)",
        [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.loaderCode); }},
-      {"Answers", "agent-code", "B", "answer to the agent (default 0x16)",
+      {"Answers", "--agent-code", "B", "answer to the agent (default 0x16)",
        [](SimOptions& o, std::string_view v) { return ParseByte(v, &o.agentCode); }},
 
-      {"Misbehaviours", "silent", nullptr, "never send anything",
+      {"Misbehaviours", "--silent", nullptr, "never send anything",
        [](SimOptions& o, std::string_view) { return o.silent = true; }},
-      {"Misbehaviours", "answer-after", "N",
+      {"Misbehaviours", "--answer-after", "N",
        "in the first stage, leave the first N-1 first bytes\n"
        "unanswered and answer the N-th (default 1)",
        [](SimOptions& o, std::string_view v) {
          return ParseInto(v, 1, std::numeric_limits<unsigned>::max(), &o.answerAfter);
        }},
-      {"Misbehaviours", "answer-delay", "MS",
+      {"Misbehaviours", "--answer-delay", "MS",
        "answer no first byte of the first stage before MS ms\n"
        "after the first one arrived (the technician's power-on)",
        [](SimOptions& o, std::string_view v) { return ParseInto(v, 0, kMaxMs, &o.answerDelayMs); }},
-      {"Misbehaviours", "wrong-reply", "STAGE:STEP:BYTE",
+      {"Misbehaviours", "--wrong-reply", "STAGE:STEP:BYTE",
        "answer that step (stage 1 or 2, step 1 to 4) with BYTE\n"
        "instead of 0x5A, once in the simulator's life. The step\n"
        "is not passed: in step 1 the PC's next try is answered\n"
@@ -230,13 +217,13 @@ const std::vector<OptionSpec>& OptionTable() {
          return ParseOptional(&o.wrongReply,
                               [v](WrongReply* wrong) { return ParseWrongReply(v, wrong); });
        }},
-      {"Misbehaviours", "unasked", "B",
+      {"Misbehaviours", "--unasked", "B",
        "send B about 0.2 s after answering the loader, while the\n"
        "PC listens for unasked bytes (it ends the download with B)",
        [](SimOptions& o, std::string_view v) {
          return ParseOptional(&o.unasked, [v](std::uint8_t* byte) { return ParseByte(v, byte); });
        }},
-      {"Misbehaviours", "reply-mid", "IMAGE:OFFSET:BYTE",
+      {"Misbehaviours", "--reply-mid", "IMAGE:OFFSET:BYTE",
        "IMAGE is loader or agent: send BYTE once OFFSET bytes of\n"
        "that image have arrived (OFFSET 0: as soon as the image\n"
        "may begin) and take the image as ended; the rest the PC\n"
@@ -246,7 +233,7 @@ const std::vector<OptionSpec>& OptionTable() {
          return ParseOptional(
              &o.replyMid, [v](ImageTrigger* trigger) { return ParseTrigger(v, true, trigger); });
        }},
-      {"Misbehaviours", "hangup", "IMAGE:OFFSET",
+      {"Misbehaviours", "--hangup", "IMAGE:OFFSET",
        "once OFFSET bytes of that image have arrived (OFFSET end:\n"
        "once its end byte has, instead of answering), close the\n"
        "line (the client's reads return 0, its writes fail with\n"
@@ -255,7 +242,7 @@ const std::vector<OptionSpec>& OptionTable() {
          return ParseOptional(
              &o.hangup, [v](ImageTrigger* trigger) { return ParseTrigger(v, false, trigger); });
        }},
-      {"Misbehaviours", "break", "IMAGE:MS",
+      {"Misbehaviours", "--break", "IMAGE:MS",
        "where IMAGE's answer is due, send a line break instead\n"
        "(--connect only) and the answer MS ms later; what the PC\n"
        "sends meanwhile is ignored",
@@ -263,11 +250,11 @@ const std::vector<OptionSpec>& OptionTable() {
          return ParseOptional(&o.breakAnswer,
                               [v](BreakAnswer* answer) { return ParseBreakAnswer(v, answer); });
        }},
-      {"Misbehaviours", "banner", "TEXT",
+      {"Misbehaviours", "--banner", "TEXT",
        "send TEXT each time the simulator gets SIGUSR1, as a\n"
        "running unit prints on its console",
        [](SimOptions& o, std::string_view v) { return !(o.banner = v).empty(); }},
-      {"Misbehaviours", "garbage", "[=WHERE]",
+      {"Misbehaviours", "--garbage{both}", "[=WHERE]",
        "send 2 to 4 random bytes (never 0x5A) at these points\n"
        "(WHERE: stages, listen or both; default both):\n"
        "stages: right after the first stage's last answer. The\n"
@@ -277,8 +264,8 @@ const std::vector<OptionSpec>& OptionTable() {
        "listen: right after the answer to the loader, during\n"
        "  the PC's listen: the PC must end the download with the\n"
        "  first of them as the outcome. (Not tolerated.)",
-       ApplyGarbage, "--garbage takes stages, listen or both", "both"},
-      {"Misbehaviours", "seed", "N",
+       ApplyGarbage, "--garbage takes stages, listen or both"},
+      {"Misbehaviours", "--seed", "N",
        "seed of the random bytes (default: random); the bytes\n"
        "are logged",
        [](SimOptions& o, std::string_view v) {
@@ -320,74 +307,11 @@ constexpr const char* kFooter =
 value as the next argument or after '='. Exit status: 0 when stopped by a signal,
 --count or --hangup; 1 when the line or a file cannot be set up; 2 for usage errors.)";
 
-// A usage error in the words of this program, thrown from inside CLI11's parse.
-struct UsageError {
-  std::string message;
-};
-
-// Options as the help has always shown them: "--name VALUE", "--name[=VALUE]".
-class HelpFormatter : public CLI::Formatter {
- public:
-  std::string make_option_name(const CLI::Option* option, bool) const override {
-    return option->get_name();
-  }
-  std::string make_option_opts(const CLI::Option* option) const override {
-    return option->get_option_text();
-  }
-  // CLI11 leaves two blank lines around each group.
-  std::string make_help(const CLI::App* app, std::string name,
-                        CLI::AppFormatMode mode) const override {
-    std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
-    for (std::size_t at; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
-    return text;
-  }
-};
-
-void AddOption(CLI::App& app, const OptionSpec& spec, SimOptions& parsed) {
-  const std::string flag = std::string("--") + spec.name;
-  const bool takesValue = spec.value != nullptr;
-  CLI::Option* option = nullptr;
-  if (!takesValue || spec.bare != nullptr) {
-    // A flag reads "true" when given bare, or the text after '='.
-    option = app.add_flag(spec.bare != nullptr ? flag + "{" + spec.bare + "}" : flag);
-    if (!takesValue) {
-      option->each([flag](const std::string& given) {
-        if (given != "true") throw UsageError{flag + " takes no value"};
-      });
-    }
-  } else {
-    option = app.add_option(flag);
-  }
-  if (takesValue)
-    option->option_text(spec.bare != nullptr ? spec.value : std::string(" ") + spec.value);
-  option->description(spec.help)->group(spec.group);
-  // Applied as given, occurrence after occurrence.
-  option->each([&spec, &parsed, flag, takesValue](const std::string& given) {
-    const std::string value = takesValue ? given : std::string();
-    if (!spec.apply(parsed, value)) {
-      throw UsageError{spec.refusal != nullptr ? spec.refusal
-                                               : "bad value '" + value + "' for " + flag};
-    }
-  });
-}
-
 void Describe(CLI::App& app, SimOptions& parsed) {
-  app.description(kDescription);
-  app.footer(kFooter);
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.get_formatter()->column_width(26);
-  app.set_help_flag("-h,--help", "this text");
-  app.allow_extras();
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  for (const OptionSpec& spec : OptionTable()) AddOption(app, spec, parsed);
-}
-
-// "--count: 1 required TEXT missing": CLI11 names the option first.
-std::string MissingValueMessage(const CLI::ArgumentMismatch& error) {
-  const std::string what = error.what();
-  const std::size_t colon = what.find(':');
-  if (colon == std::string::npos || what.compare(0, 2, "--") != 0) return what;
-  return what.substr(0, colon) + " needs a value";
+  const options::Wording wording = {
+      kDescription, kFooter, "this text", 26,
+      [](const std::string& flag, const std::string&) { return flag + " takes no value"; }};
+  options::Describe(app, wording, OptionTable(), parsed);
 }
 
 }  // namespace
@@ -404,19 +328,13 @@ ParseOutcome ParseSimOptions(int argc, const char* const* argv, SimOptions* opti
   SimOptions parsed;
   CLI::App app("", "portflash-sim");
   Describe(app, parsed);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    return ParseOutcome::Help;
-  } catch (const UsageError& usage) {
-    *error = usage.message;
-    return ParseOutcome::UsageError;
-  } catch (const CLI::ArgumentMismatch& mismatch) {
-    *error = MissingValueMessage(mismatch);
-    return ParseOutcome::UsageError;
-  } catch (const CLI::ParseError& other) {
-    *error = other.what();
-    return ParseOutcome::UsageError;
+  switch (options::Parse(app, error, argc, argv)) {
+    case options::Parsed::Help:
+      return ParseOutcome::Help;
+    case options::Parsed::UsageError:
+      return ParseOutcome::UsageError;
+    case options::Parsed::Run:
+      break;
   }
   const std::vector<std::string> extras = app.remaining();
   if (!extras.empty()) {
