@@ -56,28 +56,28 @@ class HelpFormatter : public CLI::Formatter {
 };
 
 template <typename Options>
-void AddOption(CLI::App& app, const Wording& wording, const OptionSpec<Options>& spec,
+void AddOption(CLI::App& app, const Wording& wording, const OptionSpec<Options>& row,
                Options& parsed) {
-  std::string flag = spec.names;
+  std::string flag = row.names;
   flag = flag.substr(flag.rfind(',') + 1);
   flag = flag.substr(0, flag.find('{'));
   CLI::Option* option = nullptr;
-  if (spec.value == nullptr) {
-    option = app.add_flag(spec.names);
+  if (row.value == nullptr) {
+    option = app.add_flag(row.names);
     // A flag reads "true" when given bare, else the text after '='.
     option->each([flag, refuse = wording.flagGivenValue](const std::string& given) {
       if (given != "true") throw UsageError{refuse(flag, given)};
     });
   } else {
-    const bool optional = spec.value[0] == '[';
-    option = optional ? app.add_flag(spec.names) : app.add_option(spec.names);
-    option->option_text(optional ? spec.value : std::string(" ") + spec.value);
+    const bool optional = row.value[0] == '[';
+    option = optional ? app.add_flag(row.names) : app.add_option(row.names);
+    option->option_text(optional ? row.value : std::string(" ") + row.value);
   }
-  option->description(spec.help)->group(spec.group);
+  option->description(row.help)->group(row.group);
   // Applied as given, occurrence after occurrence.
-  option->each([&spec, &parsed, flag](const std::string& given) {
-    if (spec.apply(parsed, given)) return;
-    std::string refusal = spec.refusal != nullptr ? spec.refusal : "bad value '{}' for " + flag;
+  option->each([&row, &parsed, flag](const std::string& given) {
+    if (row.apply(parsed, given)) return;
+    std::string refusal = row.refusal != nullptr ? row.refusal : "bad value '{}' for " + flag;
     const std::size_t at = refusal.find("{}");
     if (at != std::string::npos) refusal.replace(at, 2, given);
     throw UsageError{std::move(refusal)};
@@ -95,7 +95,7 @@ void Describe(CLI::App& app, const Wording& wording, const std::vector<OptionSpe
   app.set_help_flag("-h,--help", wording.helpFlagText);
   app.allow_extras();
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  for (const OptionSpec<Options>& spec : table) AddOption(app, wording, spec, parsed);
+  for (const OptionSpec<Options>& row : table) AddOption(app, wording, row, parsed);
 }
 
 enum class Parsed { Run, Help, UsageError };
