@@ -48,7 +48,7 @@ int main() {
     PrintFailedRow(name, goal, "portflash-cli did not start");
     return 0;
   }
-  if (!sim.WaitForOutput("answered 0x00", std::chrono::seconds(30))) {
+  if (!sim.WaitForOutput("answered the loader 0x00", std::chrono::seconds(30))) {
     PrintFailedRow(name, goal, "the loader was not answered\n" + sim.Log());
     return 0;
   }
