@@ -276,16 +276,9 @@ TEST(SimTest, RejectsBadUsageWithStatusTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--bogus"},
                                              {"stray"},
-                                             {"--count", "0"},
                                              {"--loader-code", "256"},
-                                             {"--wrong-reply", "3:1:0x33"},
-                                             {"--reply-mid", "middle:10:0"},
                                              {"--hangup", "agent:ten"},
                                              {"--garbage=everywhere"},
-                                             {"--silent=yes"},
-                                             {"--loader-skip", "4"},
-                                             {"--idle-ms", "0"},
-                                             {"--break", "loader:10"},
                                              {"--connect", "x", "--pace"}}) {
     std::vector<std::string> argv = {kSim};
     argv.insert(argv.end(), args.begin(), args.end());
