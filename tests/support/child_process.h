@@ -1,17 +1,14 @@
 #pragma once
-// A child process with its stdout and stderr collected as they come, for tests
-// that drive the real executables. The destructor kills and reaps it. Not QProcess:
+// A child process whose stdout and stderr go to files of its own, for tests that
+// drive the real executables. The destructor kills and reaps it. Not QProcess:
 // its vfork-style clone runs the child in the parent's memory, where
 // ThreadSanitizer then sees races that are not there.
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -37,27 +34,21 @@ class ChildProcess {
 
   bool Start(const Options& options);
   pid_t Pid() const { return pid_; }
-  // True once stdout or stderr holds `text`; false when time or output ran out.
+  // True once stdout or stderr holds `text`; false when time ran out or the child ended.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
   void Signal(int number);
   void CloseStdin();
   // The exit status (128 + signal when killed); -1, and killed, when not ended in time.
   int Wait(std::chrono::milliseconds timeout);
   bool Running();
-  std::string Stdout();
-  std::string Stderr();
+  std::string Stdout() const { return ReadFile(dir_ / "out"); }
+  std::string Stderr() const { return ReadFile(dir_ / "err"); }
   std::chrono::milliseconds LastWaitTime() const { return lastWait_; }
 
  private:
-  void Pump(int outFd, int errFd);
-
+  TempDir dir_;
   pid_t pid_ = -1;
   int inFd_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string out_, err_;
-  bool ended_ = false;  // both pipes at end
   std::optional<int> status_;
   std::chrono::milliseconds lastWait_{0};
 };
