@@ -18,7 +18,6 @@
 #include "gui/text.h"
 #include "qt/qsettings_profile.h"
 #include "res/string_table.h"
-#include "support/sim_process.h"
 #include "wizard_harness.h"
 
 using namespace portflash;

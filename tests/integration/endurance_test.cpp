@@ -8,7 +8,7 @@
 #include <string>
 
 #include "line_harness.h"
-#include "support/sim_process.h"
+#include "support/child_process.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // Their shadow memory and quarantine grow with every allocation made.

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "line_harness.h"
-#include "support/sim_process.h"
+#include "support/child_process.h"
 
 namespace portflash::testing {
 namespace {
