@@ -213,12 +213,9 @@ class WizardTest : public QObject {
     QVERIFY(h.Next());
     CPowerOffPage& confirm = h.Wizard().PowerOffPage();
     QCOMPARE(
-        QStringList({confirm.PortName()->text(), confirm.Speed()->text(),
-                     confirm.BootFile()->text(), confirm.Products()->text().remove(QChar(0x2060))}),
-        QStringList({"COM1", "115200", FromCore(m_samples.Loader()), "NIMBREL7010 NIMBREL7020 "}));
-    const QString file = confirm.FileName()->text();
-    QVERIFY2(file.size() <= 30 && file.startsWith("/...") && file.endsWith("/kvr-agent.bin"),
-             qPrintable(file));
+        QStringList(
+            {confirm.PortName()->text(), confirm.Speed()->text(), confirm.BootFile()->text()}),
+        QStringList({"COM1", "115200", FromCore(m_samples.Loader())}));  // the rest: gui_pages_test
 
     QVERIFY(h.Next());
     QVERIFY2(h.WaitForText(Text(IDS_UPDATE_OK), 1, 30000), sim.Log().c_str());
