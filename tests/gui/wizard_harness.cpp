@@ -41,13 +41,13 @@ bool WizardHarness::Click(QWizard::WizardButton which) {
   return CurrentId() != before;
 }
 
-int WizardHarness::Count(const std::string& text) const {
-  const std::vector<std::string> texts = Texts();
-  return static_cast<int>(std::count(texts.begin(), texts.end(), text));
-}
-
 bool WizardHarness::WaitForText(const std::string& text, int count, int timeoutMs) {
-  return QTest::qWaitFor([&] { return Count(text) >= count; }, timeoutMs);
+  return QTest::qWaitFor(
+      [&] {
+        const std::vector<std::string> texts = Texts();
+        return std::count(texts.begin(), texts.end(), text) >= count;
+      },
+      timeoutMs);
 }
 
 int RunGuiTests(int argc, char** argv, const std::function<int(int, char**)>& run) {

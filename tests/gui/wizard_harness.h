@@ -41,7 +41,6 @@ class WizardHarness {
 
   void AnswerYesNo(bool yes) { m_yes = yes; }  // OK boxes are always OK
   std::vector<std::string> Texts() const { return m_dialogs.Texts(); }
-  int Count(const std::string& text) const;
   // Spins the event loop until the box has been asked for `count` times.
   bool WaitForText(const std::string& text, int count = 1, int timeoutMs = 10000);
 

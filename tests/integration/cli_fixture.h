@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "support/child_process.h"
-#include "support/sim_process.h"
 
 namespace portflash::testing {
 

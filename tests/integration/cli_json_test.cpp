@@ -99,6 +99,7 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
         {"outcome_text", "\"ERROR: This image is for another NIMBREL model\""},
         {"agent_bytes_sent", agentSize},
         {"exit_status", "1"}}},
+      // Retries print dots on stdout, which must not reach the report.
       {{"--wrong-reply", "1:2:0x33"},
        {},
        "",
@@ -106,14 +107,6 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
         {"outcome_name", "\"RESULT_SYNC_FAILED\""},
         {"outcome_text", "\"Failed to synchronise with device\""},
         {"loader_seconds", "null"},
-        {"exit_status", "1"}}},
-      {{"--hangup", "agent:1000"},
-       {},
-       "",
-       {{"outcome", "65532"},
-        {"outcome_name", "\"RESULT_WRITE_FAILED\""},
-        {"unit_code", "null"},
-        {"outcome_text", "\"Failed to write data to device\\nThe serial device was disconnected\""},
         {"exit_status", "1"}}},
       {{},
        {"--yes", "--port", noPort, "images/none.bin"},
@@ -157,10 +150,6 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
     auto json = ParseJson(run.out);
     EXPECT_EQ(std::to_string(run.status), c.expected.at("exit_status")) << Describe(run);
     for (const auto& [key, value] : c.expected) EXPECT_EQ(json[key], value) << key << json["error"];
-    if (c.expected.at("outcome") == "65532") {  // gone 1000 bytes into the agent
-      EXPECT_GE(std::stoull(json["agent_bytes_sent"]), 1000u);
-      EXPECT_LT(std::stoull(json["agent_bytes_sent"]), std::stoull(agentSize));
-    }
   }
 }
 

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "engine/result_messages.h"
-#include "support/fake_unit.h"
 
 namespace portflash::testing {
 
@@ -26,11 +25,6 @@ std::set<std::string> DirectoryEntries(const char* path) {
 }
 
 }  // namespace
-
-bool FullRun() {
-  const char* full = std::getenv("PORTFLASH_FULL");
-  return full != nullptr && std::string(full) == "1";
-}
 
 std::set<std::string> OpenDescriptors() {
   std::set<std::string> described;
@@ -102,10 +96,9 @@ bool LineDownload::WaitUntilOver(std::chrono::milliseconds limit) {
 }
 
 bool WriteImage(const std::string& path, std::size_t n, std::uint8_t seed) {
-  const std::vector<std::uint8_t> bytes = ImageBytes(n, seed);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(n));
-  return static_cast<bool>(file);
+  std::string bytes(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + seed) % 255);
+  return WriteFile(path, bytes);
 }
 
 bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit) {

@@ -1,7 +1,7 @@
 #pragma once
 // In-process downloads against portflash-sim over real pseudo-terminals, and the
 // checks that a download leaves the process and the port as it found them.
-// Shared by the fault matrix, the endurance run and the two-programs tests.
+// Shared by the fault matrix and the endurance run.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -9,8 +9,9 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <type_traits>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/update_app.h"
 #include "engine/download_thread.h"
@@ -21,9 +22,6 @@ namespace portflash::testing {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// True when scripts/test --full asked for the slow parts (PORTFLASH_FULL=1).
-bool FullRun();
-
 // What the process holds: "fd -> target" for every open descriptor, the ids of
 // its threads, its resident memory.
 std::set<std::string> OpenDescriptors();
@@ -33,14 +31,8 @@ long ResidentKiB();
 template <typename T>
 std::string Added(const std::set<T>& before, const std::set<T>& after) {
   std::string text;
-  for (const T& item : after) {
-    if (before.count(item) != 0) continue;
-    if constexpr (std::is_same_v<T, std::string>) {
-      text += item + "\n";
-    } else {
-      text += std::to_string(item) + "\n";
-    }
-  }
+  for (const T& item : after)
+    if (before.count(item) == 0) text += ::testing::PrintToString(item) + "\n";
   return text;
 }
 
@@ -53,7 +45,6 @@ struct PortState {
   bool operator==(const PortState&) const = default;
 };
 PortState ReadPortState(const std::string& device);
-std::string Describe(const PortState& state);
 
 // The built-in plan for speed with its time-outs cut to firstReads reads for the
 // first step and laterReads for the others (the same bytes, the same rate).

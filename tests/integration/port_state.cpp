@@ -4,9 +4,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-
 #include "line_harness.h"
 
 namespace portflash::testing {
@@ -25,18 +22,6 @@ PortState ReadPortState(const std::string& device) {
   }
   ::close(fd);
   return state;
-}
-
-std::string Describe(const PortState& state) {
-  if (!state.read) return "(unreadable)";
-  struct termios2 tio {};
-  std::memcpy(&tio, state.termios.data(), sizeof tio);
-  char text[160];
-  std::snprintf(text, sizeof text,
-                "iflag %#x oflag %#x cflag %#x lflag %#x ispeed %u ospeed %u exclusive %d",
-                tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag, tio.c_ispeed, tio.c_ospeed,
-                state.exclusive);
-  return text;
 }
 
 }  // namespace portflash::testing

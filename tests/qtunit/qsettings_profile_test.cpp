@@ -5,9 +5,10 @@
 
 #include <QSettings>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
+
+#include "support/harness.h"
 
 namespace portflash {
 namespace {
@@ -20,9 +21,6 @@ namespace fs = std::filesystem;
 class ProfileDirs {
  public:
   ProfileDirs() {
-    std::string pattern = (fs::temp_directory_path() / "pfqsXXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    root_ = pattern;
     Write("user",
           "[LDR Filename]\nkvr=loaders/user-kvr.ldr\nTNW=loaders/tnw.ldr\n"
           "jdq=loaders/user-jdq.ldr\n[ports]\nCOM2=/dev/ttyACM0\n"
@@ -37,26 +35,17 @@ class ProfileDirs {
           "[Install%20Version]\nVersion=1.0.0\n[Fallback%20Test]\nkey=system\n"
           "[Values]\nsystem=a,b , c\n");
     setenv("XDG_CONFIG_HOME", (root_ / "user").c_str(), 1);
-    setenv("XDG_CONFIG_DIRS",
-           ((root_ / "site").string() + ":" + (root_ / "system").string()).c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (root_ / "site:" + root_ / "system").c_str(), 1);
   }
-  ~ProfileDirs() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  fs::path UserPath() const { return root_ / "user" / "Tarvex Corporation" / "Portflash.conf"; }
-  std::string UserFile() const {
-    std::ifstream in(UserPath());
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string UserPath() const { return root_ / "user/Tarvex Corporation/Portflash.conf"; }
+  std::string UserFile() const { return testing::ReadFile(UserPath()); }
 
  private:
-  void Write(const char* scope, const std::string& text) const {
-    const fs::path dir = root_ / scope / "Tarvex Corporation";
-    fs::create_directories(dir);
-    std::ofstream(dir / "Portflash.conf") << text;
+  void Write(const std::string& scope, const std::string& text) const {
+    if (!testing::WriteFile(root_ / scope + "/Tarvex Corporation/Portflash.conf", text))
+      std::abort();
   }
-  fs::path root_;
+  testing::TempDir root_;
 };
 
 const ProfileDirs g_dirs;
@@ -126,7 +115,7 @@ TEST(QSettingsProfile, ValuesWithCommasReadWholeAndRoundTrip) {
   QSettingsProfile().WriteString("Values", "written", written);
   EXPECT_EQ(QSettingsProfile().GetString("values", "WRITTEN"), written);
   // A copy, so that Qt parses it itself rather than share the profile's parsed file.
-  const fs::path copy = g_dirs.UserPath().string() + ".copy";
+  const fs::path copy = g_dirs.UserPath() + ".copy";
   fs::copy_file(g_dirs.UserPath(), copy);
   const QSettings qt(QString::fromStdString(copy.string()), QSettings::IniFormat);
   EXPECT_EQ(qt.value("Values/written").toString().toStdString(), written);

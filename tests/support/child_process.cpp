@@ -1,16 +1,12 @@
 #include "support/child_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -21,14 +17,13 @@ ChildProcess::~ChildProcess() {
     kill(pid_, SIGKILL);
     Wait(std::chrono::seconds(5));
   }
-  if (reader_.joinable()) reader_.join();
   CloseStdin();
 }
 
 bool ChildProcess::Start(const Options& options) {
-  int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return false;
+  int inPipe[2] = {-1, -1};
   if (options.stdinText && pipe2(inPipe, O_CLOEXEC) != 0) return false;
+  const std::string out = dir_ / "out", err = dir_ / "err";
   std::vector<std::string> args = options.argv, env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
@@ -44,9 +39,9 @@ bool ChildProcess::Start(const Options& options) {
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
-    dup2(inPipe[0] >= 0 ? inPipe[0] : open("/dev/null", O_RDONLY), STDIN_FILENO);
-    dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
+    dup2(inPipe[0] >= 0 ? inPipe[0] : open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), STDOUT_FILENO);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), STDERR_FILENO);
     // A test runner may have blocked or ignored these; the child starts clean.
     sigset_t none;
     sigemptyset(&none);
@@ -57,8 +52,6 @@ bool ChildProcess::Start(const Options& options) {
     execve(argp[0], argp.data(), envp.data());
     _exit(127);
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
   if (inPipe[0] >= 0) {
     close(inPipe[0]);
     inFd_ = inPipe[1];
@@ -67,42 +60,17 @@ bool ChildProcess::Start(const Options& options) {
     if (!text.empty() && write(inFd_, text.data(), text.size()) < 0) CloseStdin();
     if (!options.keepStdinOpen) CloseStdin();
   }
-  reader_ = std::thread([this, out = outPipe[0], err = errPipe[0]] { Pump(out, err); });
   return true;
 }
 
-void ChildProcess::Pump(int outFd, int errFd) {
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      std::lock_guard lock(mutex_);
-      if (got > 0) {
-        (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-      }
-      changed_.notify_all();
-    }
-  }
-  for (const pollfd& fd : fds)
-    if (fd.fd >= 0) close(fd.fd);
-  std::lock_guard lock(mutex_);
-  ended_ = true;
-  changed_.notify_all();
-}
-
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  auto found = [&] {
-    return out_.find(text) != std::string::npos || err_.find(text) != std::string::npos;
-  };
-  changed_.wait_for(lock, timeout, [&] { return found() || ended_; });
-  return found();
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  for (bool more = true;; more = Running()) {
+    if (Stdout().find(text) != std::string::npos || Stderr().find(text) != std::string::npos)
+      return true;
+    if (!more || std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void ChildProcess::Signal(int number) {
@@ -135,18 +103,7 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
   }
   lastWait_ = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
-  if (reader_.joinable()) reader_.join();
   return status_.value_or(-1);
-}
-
-std::string ChildProcess::Stdout() {
-  std::lock_guard lock(mutex_);
-  return out_;
-}
-
-std::string ChildProcess::Stderr() {
-  std::lock_guard lock(mutex_);
-  return err_;
 }
 
 RunResult RunToEnd(const ChildProcess::Options& options, std::chrono::milliseconds timeout) {
@@ -154,6 +111,47 @@ RunResult RunToEnd(const ChildProcess::Options& options, std::chrono::millisecon
   if (!child.Start(options)) return {};
   const int status = child.Wait(timeout);
   return {status, child.Stdout(), child.Stderr()};
+}
+
+SimProcess::SimProcess(const std::string& executable, const std::vector<std::string>& args) {
+  ChildProcess::Options options;
+  options.argv = {executable, "--report", File("report")};
+  for (std::string arg : args) {
+    for (auto at = arg.find("{dir}"); at != std::string::npos; at = arg.find("{dir}", at))
+      arg.replace(at, 5, dir_.Path());
+    options.argv.push_back(arg);
+  }
+  if (dir_.Path().empty() || !process_.Start(options)) return;
+  // The path is the first line on stdout; stderr may speak first. A sanitized build
+  // on a loaded machine may take seconds to start.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::string out;
+  while ((out = process_.Stdout()).find('\n') == std::string::npos) {
+    if (!process_.Running() || std::chrono::steady_clock::now() >= until) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  device_ = out.substr(0, out.find('\n'));
+}
+
+std::vector<std::string> SimProcess::Report() const {
+  std::vector<std::string> lines;
+  std::istringstream file(ReadFile(File("report")));
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+bool SimProcess::WaitForReport(std::size_t lines, std::chrono::milliseconds timeout) const {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (Report().size() < lines) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+int SimProcess::Stop(std::chrono::milliseconds timeout) {
+  process_.Signal(SIGTERM);
+  return process_.Wait(timeout);
 }
 
 }  // namespace portflash::testing
