@@ -10,7 +10,6 @@
 
 #include "support/bench.h"
 #include "support/child_process.h"
-#include "support/sim_process.h"
 
 namespace portflash::bench {
 namespace {

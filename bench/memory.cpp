@@ -5,7 +5,6 @@
 
 #include "support/bench.h"
 #include "support/child_process.h"
-#include "support/sim_process.h"
 
 namespace portflash::bench {
 namespace {

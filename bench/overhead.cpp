@@ -10,7 +10,6 @@
 #include "support/child_process.h"
 #include "support/engine_rig.h"
 #include "support/raw_client.h"
-#include "support/sim_process.h"
 
 namespace portflash::bench {
 namespace {

@@ -6,7 +6,6 @@
 #include "support/bench.h"
 #include "support/child_process.h"
 #include "support/engine_rig.h"
-#include "support/sim_process.h"
 
 namespace portflash::bench {
 namespace {
