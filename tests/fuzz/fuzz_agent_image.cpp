@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ready) __builtin_trap();
   testing::WriteFile(dir / "kvr-agent.bin", std::string(data, data + size));
   testing::Recorder dialogs;
-  dialogs.yesAnswer = false;
   CUpdateApp app(profile, dialogs);
   app.SetAppDir((dir.Path() + "/").c_str());
   app.SetAgentPath((dir / "kvr-agent.bin").c_str());  // the sanitizers judge it

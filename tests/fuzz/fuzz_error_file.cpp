@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static testing::MapProfile profile;
   testing::WriteFile(dir / "messages.err", std::string(data, data + size));
   testing::Recorder dialogs;
-  dialogs.yesAnswer = false;
   CUpdateApp app(profile, dialogs);
   LoadResultMessages(app, (dir / "messages.err").c_str());
   for (int code = 0; code < 256; ++code) ResultText(app, static_cast<ResultCode>(code));

@@ -21,7 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char agent[] = {'P', 3, 'A', 0, '\xBB', 'I', 1, '\xFE'};
   testing::WriteFile(dir / (prefix + "-agent.bin"), std::string(agent, sizeof agent));
   testing::Recorder dialogs;
-  dialogs.yesAnswer = false;
   CUpdateApp app(profile, dialogs);
   app.SetAppDir((dir.Path() + "/").c_str());
   app.SetAgentPath((dir / (prefix + "-agent.bin")).c_str());

@@ -20,6 +20,7 @@
 #include "platform/win32/registry_profile.h"
 #include "platform/win32/win32_serial_platform.h"
 #include "support/fakes.h"
+#include "support/harness.h"
 
 namespace portflash {
 namespace {
@@ -85,10 +86,7 @@ TEST(Win32SerialPlatform, OpenFailuresSayWhy) {
   for (const auto& [name, line] : cases) {
     OpenFailure why;
     EXPECT_EQ(OpenCommPort(name.c_str(), &why), nullptr) << name;
-    EXPECT_EQ(OpenFailureMessage(name.c_str(), why),
-              "Unable to open the COM port\nPlease check that there are no other applications "
-              "using the COM port\n" +
-                  line);
+    EXPECT_EQ(OpenFailureMessage(name.c_str(), why), testing::kOpenFailed + "\n" + line);
   }
   DeleteFileA(file);
 }
@@ -262,7 +260,7 @@ TEST_F(Win32Driver, RefusedSettingsAreUndone) {
 // Either separator ends a directory; the path is kept and shown with "\\".
 TEST(Win32Paths, EitherSeparatorCountsAndBackslashesAreShown) {
   testing::MapProfile profile;
-  testing::RecordingDialogs dialogs;
+  testing::Recorder dialogs;
   CUpdateApp app(profile, dialogs);
   for (const char* path : {"C:\\img.d\\KvR7.bin", "C:/img.d/KvR7.bin", "C:\\img.d/KvR7.bin"}) {
     EXPECT_EQ(app.SetAgentPath(path), 0);  // no loader entry
