@@ -72,7 +72,6 @@ TEST(Win32CommSettings, ComNamesGetTheDeviceNamespaceOthersStayAsGiven) {
       {"COM1", "\\\\.\\COM1"}, {"com12", "\\\\.\\com12"}, {"\\\\.\\COM3", "\\\\.\\COM3"},
       {"COM", "COM"},          {"COM1:", "COM1:"},        {"C:\\ports\\COM1", "C:\\ports\\COM1"}};
   for (const auto& [name, device] : cases) EXPECT_EQ(win32::DeviceName(name), device) << name;
-  EXPECT_EQ(ResolvePortDevice("COM11"), "\\\\.\\COM11");
 }
 
 // The real platform on names that are no serial port: message 121's reason line.
