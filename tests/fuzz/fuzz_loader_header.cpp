@@ -1,31 +1,30 @@
 // A loader of any content; the first byte picks the agent's family prefix,
 // which decides where a fixed-offset header is read.
-#include <sys/stat.h>
 #include <cstdint>
+#include <string>
 
-#include "fuzz_support.h"
+#include "app/update_app.h"
+#include "support/fakes.h"
+#include "support/harness.h"
 
 using namespace portflash;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static const char* const kPrefixes[] = {"kvr", "hpz", "abc", "TNW"};
-  fuzz::FuzzWorld& world = fuzz::World();
-  std::string prefix = kPrefixes[data[0] % 4];
-  world.profile.sections["LDR Filename"][prefix] = "loader.ldr";
-  fuzz::WriteFile(world.dir + "loader.ldr", data + 1, size - 1);
+  static const testing::TempDir dir;
+  const std::string prefix = kPrefixes[data[0] % 4];
+  testing::MapProfile profile;
+  profile.sections["LDR Filename"][prefix] = "loader.ldr";
+  testing::WriteFile(dir / "loader.ldr", std::string(data + 1, data + size));
   // The agent names one product and commits at once through a wildcard-free 'I'.
-  const std::uint8_t agent[] = {'P', 3, 'A', 0, 0xBB, 'I', 1, 0xFE};
-  std::string agentPath = world.dir + prefix + "-agent.bin";
-  fuzz::WriteFile(agentPath, agent, sizeof agent);
-  CUpdateApp app(world.profile, world.dialogs);
-  app.SetAppDir(world.dir.c_str());
-  app.SetAgentPath(agentPath.c_str());
-  struct stat info {};
-  if (stat((world.dir + "loader.ldr").c_str(), &info) == 0 &&
-      app.GetLoaderSkip() > static_cast<std::uint32_t>(info.st_size)) {
-    __builtin_trap();  // the download would start past the end of the loader
-  }
-  world.profile.sections["LDR Filename"].erase(prefix);
+  const char agent[] = {'P', 3, 'A', 0, '\xBB', 'I', 1, '\xFE'};
+  testing::WriteFile(dir / (prefix + "-agent.bin"), std::string(agent, sizeof agent));
+  testing::Recorder dialogs;
+  CUpdateApp app(profile, dialogs);
+  app.SetAppDir((dir.Path() + "/").c_str());
+  app.SetAgentPath((dir / (prefix + "-agent.bin")).c_str());
+  // The download would start past the end of the loader.
+  if (app.GetLoaderSkip() > size - 1) __builtin_trap();
   return 0;
 }

@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "app/update_app.h"
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
-#include "fuzz_support.h"
 #include "res/string_table.h"
-#include "support/fake_unit.h"
+#include "support/fakes.h"
+#include "support/harness.h"
 
 using namespace portflash;
 
@@ -30,66 +31,65 @@ constexpr std::size_t kLoaderSize = 1500;
 constexpr std::size_t kAgentSize = 2300;
 constexpr std::uint8_t kHangUp = 0xFF;
 
-struct Reply {
-  std::uint8_t byte;
-  std::uint8_t delay;
-};
-
 void Check(bool holds) {
   if (!holds) __builtin_trap();
+}
+
+std::vector<std::uint8_t> Image(std::size_t size, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
+  return bytes;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::FuzzWorld& world = fuzz::World();
-  static const std::vector<std::uint8_t> loader = testing::ImageBytes(kLoaderSize, 1);
-  static const std::vector<std::uint8_t> agent = testing::ImageBytes(kAgentSize, 2);
-  static const bool ready = [&] {
-    fuzz::WriteFile(world.dir + "unit.ldr", loader.data(), loader.size());
-    fuzz::WriteFile(world.dir + "unit-agent.bin", agent.data(), agent.size());
+  static const testing::TempDir dir;
+  static const std::vector<std::uint8_t> loader = Image(kLoaderSize, 1),
+                                         agent = Image(kAgentSize, 2);
+  static const bool ready = [] {
     // The later handshake steps print a dot per miss.
     std::fflush(stdout);
-    return std::freopen("/dev/null", "w", stdout) != nullptr;
+    return testing::WriteFile(dir / "unit.ldr", {loader.begin(), loader.end()}) &&
+           testing::WriteFile(dir / "unit-agent.bin", {agent.begin(), agent.end()}) &&
+           std::freopen("/dev/null", "w", stdout) != nullptr;
   }();
-  (void)ready;
+  Check(ready);
   if (size == 0) return 0;
 
-  std::multimap<std::uint32_t, Reply> script;
-  for (std::size_t i = 1; i + 4 <= size; i += 4) {
-    const auto at = static_cast<std::uint32_t>(data[i] | (data[i + 1] << 8));
-    script.emplace(at, Reply{data[i + 2], data[i + 3]});
-  }
+  std::multimap<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> script;  // byte, delay
+  for (std::size_t i = 1; i + 4 <= size; i += 4)
+    script.emplace(data[i] | (data[i + 1] << 8), std::pair(data[i + 2], data[i + 3]));
 
   testing::FakeWorld fake;
   SavedLineSettings before;
   before.size = 8;
-  for (std::size_t i = 0; i < before.size; ++i) before.bytes[i] = static_cast<unsigned char>(i + 1);
+  before.bytes = {1, 2, 3, 4, 5, 6, 7, 8};
   fake.serial.current = before;
   fake.serial.hasModemLines = (data[0] & 4) != 0;
   fake.serial.modemLines = kModemDsr;
-  testing::RecordingDialogs dialogs;
-  CUpdateApp app(world.profile, dialogs);
+  testing::Recorder dialogs;
+  testing::MapProfile profile;
+  CUpdateApp app(profile, dialogs);
   app.SetPortName("COM1");
   app.SetSpeed((data[0] & 1) != 0 ? "19200" : "115200");
   app.SetAllSignals((data[0] & 2) != 0 ? 0 : 1);
-  app.SetAgentPath((world.dir + "unit-agent.bin").c_str());
-  app.SetLoaderPath((world.dir + "unit.ldr").c_str());
+  app.SetAgentPath((dir / "unit-agent.bin").c_str());
+  app.SetLoaderPath((dir / "unit.ldr").c_str());
   LoadDefaultResultMessages(app);
   dialogs.messages.clear();
 
   std::set<std::uint8_t> unitSent;
   std::uint32_t count = 0;
   fake.serial.onByte = [&](testing::FakeSerialPlatform& serial, std::uint8_t) {
-    ++count;
-    const auto [first, last] = script.equal_range(count);
-    for (auto it = first; it != last; ++it) {
-      if (it->second.delay == kHangUp) {
+    for (auto [it, end] = script.equal_range(++count); it != end; ++it) {
+      const auto [byte, delay] = it->second;
+      if (delay == kHangUp) {
         serial.HangUp();
-        continue;
+      } else {
+        serial.Reply(byte, delay * 10);
+        unitSent.insert(byte);
       }
-      serial.Reply(it->second.byte, it->second.delay * 10);
-      unitSent.insert(it->second.byte);
     }
   };
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
+#include <string>
+
+#include "support/harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -13,11 +13,8 @@ int main(int argc, char** argv) {
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-      if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      const std::string bytes = portflash::testing::ReadFile(entry.path().string());
+      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       ++count;
     }
   }
