@@ -81,20 +81,17 @@ void FakeUnit::OnImageByte(std::uint8_t byte) {
 }
 
 void ThreadGate::Hold(const std::function<bool()>& released, std::chrono::milliseconds limit) {
-  arrived_ = true;
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!released() && std::chrono::steady_clock::now() < deadline) {
+  arrived = true;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!released() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
-bool ThreadGate::WaitArrived(std::chrono::milliseconds limit) const {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!arrived_.load()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+bool ThreadGate::WaitArrived() const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!arrived && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return arrived;
 }
 
 EngineRig::EngineRig() {
@@ -105,16 +102,6 @@ EngineRig::EngineRig() {
 
 EngineRig::~EngineRig() {
   app.SetProgressView(nullptr);
-}
-
-std::string EngineRig::WriteFile(const std::string& name,
-                                 const std::vector<std::uint8_t>& bytes) const {
-  return WriteFile(name, std::string(bytes.begin(), bytes.end()));
-}
-
-std::string EngineRig::WriteFile(const std::string& name, const std::string& text) const {
-  testing::WriteFile(Path(name), text);
-  return Path(name);
 }
 
 int CountCalls(const std::vector<std::string>& calls, const std::string& what) {

