@@ -180,32 +180,7 @@ std::string Join(const char* what, T... numbers) {
   return (std::string(what) + ... + (" " + std::to_string(numbers)));
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 }  // namespace
-
-std::string MapProfile::GetString(const std::string& section, const std::string& entry) {
-  auto s = sections.find(section);
-  if (s == sections.end()) return "";
-  for (const auto& [key, value] : s->second) {
-    if (Lower(key) == Lower(entry)) return value;
-  }
-  return "";
-}
-
-void MapProfile::WriteString(const std::string& section, const std::string& entry,
-                             const std::string& value) {
-  RemoveEntry(section, entry);
-  sections[section][entry] = value;
-}
-
-void MapProfile::RemoveEntry(const std::string& section, const std::string& entry) {
-  auto s = sections.find(section);
-  if (s == sections.end()) return;
-  std::erase_if(s->second, [&](const auto& kv) { return Lower(kv.first) == Lower(entry); });
-}
 
 void Recorder::Record(std::vector<std::string>& list, std::string text) {
   {
@@ -254,10 +229,8 @@ std::vector<std::string> Recorder::Messages() const {
 }
 
 bool Recorder::HasLocked(const std::string& prefix) const {
-  for (const auto* list : {&messages, &calls})
-    for (const std::string& text : *list)
-      if (text.starts_with(prefix)) return true;
-  return false;
+  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
+  return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
 }
 
 bool Recorder::Has(const std::string& prefix) const {

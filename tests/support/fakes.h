@@ -1,6 +1,8 @@
 #pragma once
 // Test doubles for the core's ports: a fake clock, a scripted serial device,
 // a map profile, and recorders for message boxes and progress.
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -112,13 +114,32 @@ class FakeWorld {
   FakeSerialPlatform serial{clock};
 };
 
+// Entry names are compared without regard to case, as the profile does.
 class MapProfile : public Profile {
  public:
-  std::map<std::string, std::map<std::string, std::string>> sections;  // names as written
-  std::string GetString(const std::string& section, const std::string& entry) override;
+  struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                          [](char x, char y) {
+                                            return std::tolower(static_cast<unsigned char>(x)) <
+                                                   std::tolower(static_cast<unsigned char>(y));
+                                          });
+    }
+  };
+  std::map<std::string, std::map<std::string, std::string, NoCase>> sections;
+  std::string GetString(const std::string& section, const std::string& entry) override {
+    const auto s = sections.find(section);
+    if (s == sections.end()) return "";
+    const auto e = s->second.find(entry);
+    return e != s->second.end() ? e->second : "";
+  }
   void WriteString(const std::string& section, const std::string& entry,
-                   const std::string& value) override;
-  void RemoveEntry(const std::string& section, const std::string& entry) override;
+                   const std::string& value) override {
+    sections[section][entry] = value;
+  }
+  void RemoveEntry(const std::string& section, const std::string& entry) override {
+    if (const auto s = sections.find(section); s != sections.end()) s->second.erase(entry);
+  }
 };
 
 // Message boxes and progress calls in order, safe to read and wait on while a
