@@ -30,19 +30,17 @@ std::string Fallback(const char* digits) {
 TEST(ResultMessages, FileThatCannotBeUsedGivesTheBuiltInTexts) {
   MessageRig rig;
   const std::string noHeader = "ERROR: CANNOT FIND ERROR HEADER IN\n";
-  const struct {
-    std::optional<std::string> content;  // none: no file at all
-    std::string message;
-  } cases[] = {
+  // the file's content (none: no file at all), the box's first line
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
       {std::nullopt, "Unable to open error file\n"},
       {"[errorfile] \n1 x\n", noHeader},
       {"[error file]\n1 x\n", noHeader},
       {"", noHeader},
   };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(rig.Load(c.content));
-    const char* tail = c.content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
-    EXPECT_EQ(rig.dialogs.messages, (Messages{c.message + rig.path + tail}));
+  for (const auto& [content, message] : cases) {
+    EXPECT_TRUE(rig.Load(content));
+    const char* tail = content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
+    EXPECT_EQ(rig.dialogs.messages, (Messages{message + rig.path + tail}));
     EXPECT_EQ(rig.Count(), 26);
   }
   EXPECT_EQ(rig.app.GetResultMessages()->code, 26);  // the last added is in front
