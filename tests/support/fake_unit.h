@@ -63,7 +63,6 @@ class FakeUnit {
   bool agentEnded = false;                // end byte after the agent seen
 
  private:
-  void OnByte(std::uint8_t byte);
   void OnSyncByte(std::uint8_t byte);
   void OnImageByte(std::uint8_t byte);
   std::uint32_t LineRate() const;

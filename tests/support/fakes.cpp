@@ -46,23 +46,6 @@ SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure
   return 42;
 }
 
-void FakeSerialPlatform::Close(SerialHandle) {
-  calls.push_back("close");
-  isOpen = false;
-}
-
-bool FakeSerialPlatform::GetSettings(SerialHandle, SavedLineSettings* out) {
-  calls.push_back("getsettings");
-  *out = current;
-  return true;
-}
-
-bool FakeSerialPlatform::SetSettings(SerialHandle, const SavedLineSettings& settings) {
-  calls.push_back("setsettings");
-  current = settings;
-  return true;
-}
-
 bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
                                    const LineConfig& config) {
   calls.push_back("configure " + std::to_string(config.baudRate));
@@ -130,15 +113,6 @@ bool FakeSerialPlatform::WaitReadable(SerialHandle, int timeoutMs) {
   return false;
 }
 
-bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
-  return !hungUp;
-}
-
-void FakeSerialPlatform::Drain(SerialHandle) {
-  calls.push_back("drain");
-  queued_ = 0;
-}
-
 void FakeSerialPlatform::EmptyQueueByTime() {
   const double gone = lineBytesPerMs <= 0
                           ? queued_
@@ -154,24 +128,9 @@ bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
   return true;
 }
 
-void FakeSerialPlatform::DiscardOutput(SerialHandle) {
-  calls.push_back("discard output");
-  queued_ = 0;
-}
-
 void FakeSerialPlatform::DiscardInput(SerialHandle) {
   calls.push_back("discard input");
   std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
-}
-
-FakeWorld::FakeWorld() {
-  SetClock(&clock);
-  SetSerialPlatform(&serial);
-}
-
-FakeWorld::~FakeWorld() {
-  SetSerialPlatform(nullptr);
-  SetClock(nullptr);
 }
 
 namespace {

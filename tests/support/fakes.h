@@ -77,9 +77,20 @@ class FakeSerialPlatform : public SerialPlatform {
   const LineConfig* Config() const { return configs.empty() ? nullptr : &configs.back(); }
 
   SerialHandle Open(const std::string& devicePath, OpenFailure* why) override;
-  void Close(SerialHandle fd) override;
-  bool GetSettings(SerialHandle fd, SavedLineSettings* out) override;
-  bool SetSettings(SerialHandle fd, const SavedLineSettings& settings) override;
+  void Close(SerialHandle) override {
+    calls.push_back("close");
+    isOpen = false;
+  }
+  bool GetSettings(SerialHandle, SavedLineSettings* out) override {
+    calls.push_back("getsettings");
+    *out = current;
+    return true;
+  }
+  bool SetSettings(SerialHandle, const SavedLineSettings& settings) override {
+    calls.push_back("setsettings");
+    current = settings;
+    return true;
+  }
   bool Configure(SerialHandle fd, const SavedLineSettings& base, const LineConfig& config) override;
   bool GetModemLines(SerialHandle fd, unsigned* bits) override;
   bool SetModemLines(SerialHandle fd, unsigned on, unsigned off) override;
@@ -87,10 +98,16 @@ class FakeSerialPlatform : public SerialPlatform {
   IoStatus Write(SerialHandle fd, const std::uint8_t* data, std::size_t length,
                  std::size_t* written) override;
   bool WaitReadable(SerialHandle fd, int timeoutMs) override;
-  bool WaitWritable(SerialHandle fd, int timeoutMs) override;
-  void Drain(SerialHandle fd) override;
+  bool WaitWritable(SerialHandle, int) override { return !hungUp; }
+  void Drain(SerialHandle) override {
+    calls.push_back("drain");
+    queued_ = 0;
+  }
   bool OutputQueued(SerialHandle fd, std::size_t* bytes) override;
-  void DiscardOutput(SerialHandle fd) override;
+  void DiscardOutput(SerialHandle) override {
+    calls.push_back("discard output");
+    queued_ = 0;
+  }
   void DiscardInput(SerialHandle fd) override;
 
  private:
@@ -108,8 +125,14 @@ class FakeSerialPlatform : public SerialPlatform {
 // Installs a fake clock and fake platform for the life of the object.
 class FakeWorld {
  public:
-  FakeWorld();
-  ~FakeWorld();
+  FakeWorld() {
+    SetClock(&clock);
+    SetSerialPlatform(&serial);
+  }
+  ~FakeWorld() {
+    SetSerialPlatform(nullptr);
+    SetClock(nullptr);
+  }
   FakeClock clock;
   FakeSerialPlatform serial{clock};
 };
