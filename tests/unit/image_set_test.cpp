@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +12,9 @@
 
 namespace portflash::testing {
 namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 const std::string kNoLoader = "No Loader file found for agent filename";
 
@@ -39,8 +43,7 @@ class ImageSet : public ::testing::Test, protected EngineRig {
   std::string Message13() const { return Text(FindResultMessage(app, 13)); }
   // The only box shown since the last call starts with `start`.
   void ExpectOneMessage(const std::string& start) {
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].rfind(start, 0), 0u) << dialogs.messages[0];
+    EXPECT_THAT(dialogs.messages, ElementsAre(StartsWith(start)));
     dialogs.messages.clear();
   }
 
