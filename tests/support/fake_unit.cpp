@@ -13,7 +13,13 @@ constexpr std::uint8_t kEndByte = 0xFF;
 
 FakeUnit::FakeUnit(FakeWorld& world, std::size_t loaderBytes, std::size_t agentBytes)
     : world_(world), loaderBytes_(loaderBytes), agentBytes_(agentBytes) {
-  world_.serial.onByte = [this](FakeSerialPlatform&, std::uint8_t byte) { OnByte(byte); };
+  world_.serial.onByte = [this](FakeSerialPlatform&, std::uint8_t byte) {
+    if (phase == Phase::Sync) {
+      OnSyncByte(byte);
+    } else if (phase != Phase::Done) {
+      OnImageByte(byte);
+    }
+  };
 }
 
 FakeUnit::~FakeUnit() {
@@ -21,24 +27,12 @@ FakeUnit::~FakeUnit() {
 }
 
 std::uint32_t FakeUnit::LineRate() const {
-  const LineConfig* config = world_.serial.Config();
-  return config != nullptr ? config->baudRate : 0;
-}
-
-void FakeUnit::OnByte(std::uint8_t byte) {
-  if (phase == Phase::Sync) {
-    OnSyncByte(byte);
-  } else if (phase != Phase::Done) {
-    OnImageByte(byte);
-  }
+  return world_.serial.Config() != nullptr ? world_.serial.Config()->baudRate : 0;
 }
 
 void FakeUnit::OnSyncByte(std::uint8_t byte) {
   if (dialogue.empty() || byte != dialogue[step_]) return;  // not understood: silence
-  if (step_ == 0) {
-    ++firstByteSends_;
-    if (answerFirstOnSend == 0 || firstByteSends_ < answerFirstOnSend) return;
-  }
+  if (step_ == 0 && (answerFirstOnSend == 0 || ++firstByteSends_ < answerFirstOnSend)) return;
   if (stage_ >= answeringStages) return;
   world_.serial.Reply(kSyncReply);
   if (++step_ < dialogue.size()) return;
@@ -51,29 +45,23 @@ void FakeUnit::OnSyncByte(std::uint8_t byte) {
 void FakeUnit::OnImageByte(std::uint8_t byte) {
   const bool isLoader = phase == Phase::Loader;
   std::vector<std::uint8_t>& image = isLoader ? loader : agent;
-  const std::size_t expected = isLoader ? loaderBytes_ : agentBytes_;
   if (image.empty() && isLoader) loaderRate = LineRate();
-  if (image.size() < expected) {
+  if (image.size() < (isLoader ? loaderBytes_ : agentBytes_)) {
     image.push_back(byte);
     ++imageBytes_;
     lineDebtMs_ += msPerByte;
-    if (lineDebtMs_ >= 1.0) {
-      auto whole = static_cast<std::int64_t>(lineDebtMs_);
-      world_.clock.Advance(whole);
-      lineDebtMs_ -= static_cast<double>(whole);
-    }
+    const auto whole = static_cast<std::int64_t>(lineDebtMs_);
+    world_.clock.Advance(whole);
+    lineDebtMs_ -= static_cast<double>(whole);
     if (isLoader && loaderInterrupt && image.size() == loaderInterrupt->first) {
       world_.serial.Reply(loaderInterrupt->second);
     }
     if (hangUpAfterImageBytes && imageBytes_ == *hangUpAfterImageBytes) world_.serial.HangUp();
-    return;
-  }
-  if (byte != kEndByte) return;
-  if (isLoader) {
+  } else if (byte == kEndByte && isLoader) {
     if (loaderResult) world_.serial.Reply(*loaderResult);
     if (probeByte) world_.serial.Reply(*probeByte);
     phase = Phase::Agent;
-  } else {
+  } else if (byte == kEndByte) {
     agentEnded = true;
     if (agentResult) world_.serial.Reply(*agentResult, agentResultDelayMs);
     phase = Phase::Done;
@@ -81,20 +69,17 @@ void FakeUnit::OnImageByte(std::uint8_t byte) {
 }
 
 void ThreadGate::Hold(const std::function<bool()>& released, std::chrono::milliseconds limit) {
-  arrived_ = true;
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!released() && std::chrono::steady_clock::now() < deadline) {
+  arrived = true;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!released() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
-bool ThreadGate::WaitArrived(std::chrono::milliseconds limit) const {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!arrived_.load()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+bool ThreadGate::WaitArrived() const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!arrived && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return arrived;
 }
 
 EngineRig::EngineRig() {
@@ -105,16 +90,6 @@ EngineRig::EngineRig() {
 
 EngineRig::~EngineRig() {
   app.SetProgressView(nullptr);
-}
-
-std::string EngineRig::WriteFile(const std::string& name,
-                                 const std::vector<std::uint8_t>& bytes) const {
-  return WriteFile(name, std::string(bytes.begin(), bytes.end()));
-}
-
-std::string EngineRig::WriteFile(const std::string& name, const std::string& text) const {
-  testing::WriteFile(Path(name), text);
-  return Path(name);
 }
 
 int CountCalls(const std::vector<std::string>& calls, const std::string& what) {

@@ -63,7 +63,6 @@ class FakeUnit {
   bool agentEnded = false;                // end byte after the agent seen
 
  private:
-  void OnByte(std::uint8_t byte);
   void OnSyncByte(std::uint8_t byte);
   void OnImageByte(std::uint8_t byte);
   std::uint32_t LineRate() const;
@@ -80,18 +79,13 @@ class FakeUnit {
 
 // Holds the download thread at a chosen point (inside a fake's hook) until the
 // test thread has done what it wanted, in real time.
-class ThreadGate {
- public:
-  // Download thread: tell the test that it has arrived, then wait until
-  // released() holds or the limit has passed.
+struct ThreadGate {
+  std::atomic<bool> arrived{false};
+  // Download thread: say it has arrived, then wait until released() or the limit.
   void Hold(const std::function<bool()>& released,
             std::chrono::milliseconds limit = std::chrono::seconds(5));
   // Test thread: wait until the download thread has arrived.
-  bool WaitArrived(std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
-  bool Arrived() const { return arrived_.load(); }
-
- private:
-  std::atomic<bool> arrived_{false};
+  bool WaitArrived() const;
 };
 
 // Everything a download needs, on fakes: the application with recorded message
@@ -104,8 +98,13 @@ struct EngineRig {
 
   // Writes a file into the scratch directory (making the folders on its way) and
   // returns its path.
-  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
-  std::string WriteFile(const std::string& name, const std::string& text) const;
+  std::string WriteFile(const std::string& name, const std::string& text) const {
+    testing::WriteFile(Path(name), text);
+    return Path(name);
+  }
+  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    return WriteFile(name, std::string(bytes.begin(), bytes.end()));
+  }
   // As the program shows it (with "\\" on Windows).
   std::string Path(const std::string& name) const { return system::NativePath(dir + "/" + name); }
 

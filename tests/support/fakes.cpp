@@ -25,10 +25,7 @@ FakeSerialPlatform::FakeSerialPlatform(FakeClock& clock) : clock_(clock) {
 }
 
 void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
-  ReplyAt(byte, clock_.nowMs + afterMs);
-}
-
-void FakeSerialPlatform::ReplyAt(std::uint8_t byte, std::int64_t atMs) {
+  const std::int64_t atMs = clock_.nowMs + afterMs;
   auto it = std::upper_bound(incoming_.begin(), incoming_.end(), atMs,
                              [](std::int64_t t, const Pending& p) { return t < p.atMs; });
   incoming_.insert(it, Pending{atMs, byte});
@@ -44,29 +41,9 @@ SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure
     }
     return -1;
   }
-  ++openCount;
   isOpen = true;
-  openedPath = devicePath;
   configs.clear();
   return 42;
-}
-
-void FakeSerialPlatform::Close(SerialHandle) {
-  calls.push_back("close");
-  ++closeCount;
-  isOpen = false;
-}
-
-bool FakeSerialPlatform::GetSettings(SerialHandle, SavedLineSettings* out) {
-  calls.push_back("getsettings");
-  *out = current;
-  return true;
-}
-
-bool FakeSerialPlatform::SetSettings(SerialHandle, const SavedLineSettings& settings) {
-  calls.push_back("setsettings");
-  current = settings;
-  return true;
 }
 
 bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
@@ -126,9 +103,7 @@ IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::
 
 bool FakeSerialPlatform::WaitReadable(SerialHandle, int timeoutMs) {
   calls.push_back("wait " + std::to_string(timeoutMs));
-  if (hungUp) {
-    return true;
-  }
+  if (hungUp) return true;
   std::int64_t deadline = clock_.nowMs + timeoutMs;
   if (!incoming_.empty() && incoming_.front().atMs <= deadline) {
     clock_.nowMs = std::max(clock_.nowMs, incoming_.front().atMs);
@@ -138,22 +113,11 @@ bool FakeSerialPlatform::WaitReadable(SerialHandle, int timeoutMs) {
   return false;
 }
 
-bool FakeSerialPlatform::WaitWritable(SerialHandle, int) {
-  return !hungUp;
-}
-
-void FakeSerialPlatform::Drain(SerialHandle) {
-  calls.push_back("drain");
-  queued_ = 0;
-}
-
 void FakeSerialPlatform::EmptyQueueByTime() {
-  if (lineBytesPerMs <= 0) {
-    queued_ = 0;
-  } else {
-    queued_ =
-        std::max(0.0, queued_ - static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs);
-  }
+  const double gone = lineBytesPerMs <= 0
+                          ? queued_
+                          : static_cast<double>(clock_.nowMs - queuedAtMs_) * lineBytesPerMs;
+  queued_ = std::max(0.0, queued_ - gone);
   queuedAtMs_ = clock_.nowMs;
 }
 
@@ -164,53 +128,18 @@ bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
   return true;
 }
 
-void FakeSerialPlatform::DiscardOutput(SerialHandle) {
-  calls.push_back("discard output");
-  queued_ = 0;
-}
-
 void FakeSerialPlatform::DiscardInput(SerialHandle) {
   calls.push_back("discard input");
   std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
 }
 
-FakeWorld::FakeWorld() {
-  SetClock(&clock);
-  SetSerialPlatform(&serial);
-}
-
-FakeWorld::~FakeWorld() {
-  SetSerialPlatform(nullptr);
-  SetClock(nullptr);
-}
-
 namespace {
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+template <class... T>
+std::string Join(const char* what, T... numbers) {
+  return (std::string(what) + ... + (" " + std::to_string(numbers)));
 }
+
 }  // namespace
-
-std::string MapProfile::GetString(const std::string& section, const std::string& entry) {
-  auto s = sections.find(section);
-  if (s == sections.end()) return "";
-  for (const auto& [key, value] : s->second) {
-    if (Lower(key) == Lower(entry)) return value;
-  }
-  return "";
-}
-
-void MapProfile::WriteString(const std::string& section, const std::string& entry,
-                             const std::string& value) {
-  RemoveEntry(section, entry);
-  sections[section][entry] = value;
-}
-
-void MapProfile::RemoveEntry(const std::string& section, const std::string& entry) {
-  auto s = sections.find(section);
-  if (s == sections.end()) return;
-  std::erase_if(s->second, [&](const auto& kv) { return Lower(kv.first) == Lower(entry); });
-}
 
 void Recorder::Record(std::vector<std::string>& list, std::string text) {
   {
@@ -229,21 +158,20 @@ void Recorder::ShowMessage(const std::string& text) {
 bool Recorder::AskYesNo(const std::string& text) {
   Record(messages, "?" + text);
   if (onMessage) onMessage(text);
-  return yesAnswer;
+  return true;
 }
 
 void Recorder::StepProgress(int channel, int delta) {
-  Record(calls, "step " + std::to_string(channel) + " " + std::to_string(delta));
+  Record(calls, Join("step", channel, delta));
 }
 void Recorder::ShowEstimate(int channel, int percent, unsigned secondsLeft) {
-  Record(calls, "estimate " + std::to_string(channel) + " " + std::to_string(percent) + " " +
-                    std::to_string(secondsLeft));
+  Record(calls, Join("estimate", channel, percent, secondsLeft));
 }
 void Recorder::ShowComplete(int channel) {
-  Record(calls, "complete " + std::to_string(channel));
+  Record(calls, Join("complete", channel));
 }
 void Recorder::ShowTook(int channel, int seconds) {
-  Record(calls, "took " + std::to_string(channel) + " " + std::to_string(seconds));
+  Record(calls, Join("took", channel, seconds));
 }
 void Recorder::ShowDelayWarning(double seconds) {
   char buffer[32];
@@ -260,10 +188,8 @@ std::vector<std::string> Recorder::Messages() const {
 }
 
 bool Recorder::HasLocked(const std::string& prefix) const {
-  for (const auto* list : {&messages, &calls})
-    for (const std::string& text : *list)
-      if (text.starts_with(prefix)) return true;
-  return false;
+  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
+  return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
 }
 
 bool Recorder::Has(const std::string& prefix) const {

@@ -1,6 +1,8 @@
 #pragma once
 // Test doubles for the core's ports: a fake clock, a scripted serial device,
 // a map profile, and recorders for message boxes and progress.
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -46,7 +48,6 @@ class FakeSerialPlatform : public SerialPlatform {
   std::function<void(FakeSerialPlatform&)> onRead;
   // Queue a byte that becomes readable afterMs from now.
   void Reply(std::uint8_t byte, std::int64_t afterMs = 0);
-  void ReplyAt(std::uint8_t byte, std::int64_t atMs);
   void HangUp() { hungUp = true; }
 
   // Knobs.
@@ -69,20 +70,27 @@ class FakeSerialPlatform : public SerialPlatform {
   SavedLineSettings current;  // what the device holds now
   unsigned modemLines = 0;    // DTR/RTS as last set
   std::vector<unsigned> modemHistory;
-  int openCount = 0;
-  int closeCount = 0;
   int readAttempts = 0;
   bool isOpen = false;
-  std::string openedPath;
 
   // The line config in force (the last Configure since the open).
   const LineConfig* Config() const { return configs.empty() ? nullptr : &configs.back(); }
-  std::size_t PendingReplies() const { return incoming_.size(); }
 
   SerialHandle Open(const std::string& devicePath, OpenFailure* why) override;
-  void Close(SerialHandle fd) override;
-  bool GetSettings(SerialHandle fd, SavedLineSettings* out) override;
-  bool SetSettings(SerialHandle fd, const SavedLineSettings& settings) override;
+  void Close(SerialHandle) override {
+    calls.push_back("close");
+    isOpen = false;
+  }
+  bool GetSettings(SerialHandle, SavedLineSettings* out) override {
+    calls.push_back("getsettings");
+    *out = current;
+    return true;
+  }
+  bool SetSettings(SerialHandle, const SavedLineSettings& settings) override {
+    calls.push_back("setsettings");
+    current = settings;
+    return true;
+  }
   bool Configure(SerialHandle fd, const SavedLineSettings& base, const LineConfig& config) override;
   bool GetModemLines(SerialHandle fd, unsigned* bits) override;
   bool SetModemLines(SerialHandle fd, unsigned on, unsigned off) override;
@@ -90,10 +98,16 @@ class FakeSerialPlatform : public SerialPlatform {
   IoStatus Write(SerialHandle fd, const std::uint8_t* data, std::size_t length,
                  std::size_t* written) override;
   bool WaitReadable(SerialHandle fd, int timeoutMs) override;
-  bool WaitWritable(SerialHandle fd, int timeoutMs) override;
-  void Drain(SerialHandle fd) override;
+  bool WaitWritable(SerialHandle, int) override { return !hungUp; }
+  void Drain(SerialHandle) override {
+    calls.push_back("drain");
+    queued_ = 0;
+  }
   bool OutputQueued(SerialHandle fd, std::size_t* bytes) override;
-  void DiscardOutput(SerialHandle fd) override;
+  void DiscardOutput(SerialHandle) override {
+    calls.push_back("discard output");
+    queued_ = 0;
+  }
   void DiscardInput(SerialHandle fd) override;
 
  private:
@@ -111,28 +125,52 @@ class FakeSerialPlatform : public SerialPlatform {
 // Installs a fake clock and fake platform for the life of the object.
 class FakeWorld {
  public:
-  FakeWorld();
-  ~FakeWorld();
+  FakeWorld() {
+    SetClock(&clock);
+    SetSerialPlatform(&serial);
+  }
+  ~FakeWorld() {
+    SetSerialPlatform(nullptr);
+    SetClock(nullptr);
+  }
   FakeClock clock;
   FakeSerialPlatform serial{clock};
 };
 
+// Entry names are compared without regard to case, as the profile does.
 class MapProfile : public Profile {
  public:
-  std::map<std::string, std::map<std::string, std::string>> sections;  // names as written
-  std::string GetString(const std::string& section, const std::string& entry) override;
+  struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                          [](char x, char y) {
+                                            return std::tolower(static_cast<unsigned char>(x)) <
+                                                   std::tolower(static_cast<unsigned char>(y));
+                                          });
+    }
+  };
+  std::map<std::string, std::map<std::string, std::string, NoCase>> sections;
+  std::string GetString(const std::string& section, const std::string& entry) override {
+    const auto s = sections.find(section);
+    if (s == sections.end()) return "";
+    const auto e = s->second.find(entry);
+    return e != s->second.end() ? e->second : "";
+  }
   void WriteString(const std::string& section, const std::string& entry,
-                   const std::string& value) override;
-  void RemoveEntry(const std::string& section, const std::string& entry) override;
+                   const std::string& value) override {
+    sections[section][entry] = value;
+  }
+  void RemoveEntry(const std::string& section, const std::string& entry) override {
+    if (const auto s = sections.find(section); s != sections.end()) s->second.erase(entry);
+  }
 };
 
 // Message boxes and progress calls in order, safe to read and wait on while a
-// download thread records them. Yes/No boxes are answered with yesAnswer.
+// download thread records them. Yes/No boxes are answered Yes.
 class Recorder : public Dialogs, public ProgressView {
  public:
   std::vector<std::string> messages;  // every box ("?" prefix for Yes/No)
   std::vector<std::string> calls;     // "step 102 5", "estimate 102 42 17", "complete 103", ...
-  bool yesAnswer = true;
   // Called on the recording thread before a box returns (outside the lock).
   std::function<void(const std::string&)> onMessage;
 

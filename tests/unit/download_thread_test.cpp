@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <tuple>
 
 #include "engine/result_messages.h"
 #include "res/string_table.h"
@@ -23,7 +24,6 @@ constexpr std::size_t kLoaderBody = 2500;  // sent of the loader: its 4-byte hea
 constexpr std::size_t kAgentSize = 4200;
 const Bytes kLoader = ImageBytes(kLoaderBody + 4, 1);
 const Bytes kAgent = ImageBytes(kAgentSize, 2);
-const std::string kPowerOff = LoadStringResource(IDS_POWER_OFF);
 const std::string kDisconnected =
     LoadStringResource(114) + std::string("\nThe serial device was disconnected");
 
@@ -50,13 +50,9 @@ struct DownloadRig : EngineRig {
 
 TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverTook) {
   static constexpr std::size_t none = SIZE_MAX;  // the image was never started
-  const struct {
-    const char* name;
-    std::function<void(DownloadRig&)> set;
-    ResultCode outcome;
-    std::string message;
-    std::size_t loaderSent, agentSent;
-  } cases[] = {
+  // what goes wrong, the outcome and its text, bytes sent of the loader and the agent
+  using Set = std::function<void(DownloadRig&)>;
+  const std::tuple<const char*, Set, ResultCode, std::string, std::size_t, std::size_t> cases[] = {
       {"healthy", [](DownloadRig&) {}, RESULT_SUCCESS, Text(111), kLoaderBody, kAgentSize},
       {"handshake fails", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; }, RESULT_SYNC_FAILED,
        Text(115), none, none},
@@ -77,16 +73,16 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
       {"hang-up", [](DownloadRig& r) { r.unit.hangUpAfterImageBytes = kLoaderBody + 1500; },
        RESULT_WRITE_FAILED, kDisconnected, kLoaderBody, 2000},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, set, outcome, message, loaderSent, agentSent] : cases) {
+    SCOPED_TRACE(name);
     DownloadRig rig;
     rig.unit.msPerByte = 2.0;
-    c.set(rig);
+    set(rig);
     rig.dialogs.messages.clear();
     CDownloadThread thread(rig.app);
     thread.RunDownload();
-    EXPECT_EQ(thread.GetOutcome(), c.outcome);
-    EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, c.message}));
+    EXPECT_EQ(thread.GetOutcome(), outcome);
+    EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, message}));
     // Only what came before the handshake is thrown away, and only once.
     EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), 1);
     const TransferRecord record = thread.GetTransferRecord();
@@ -100,39 +96,38 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
       // The unit takes 2 ms a byte: the streaming counts, the result wait does not.
       EXPECT_EQ(image.milliseconds, 2 * static_cast<std::int64_t>(n));
     };
-    check(record.loader, c.loaderSent, rig.unit.loader, kLoader, 4);
-    check(record.agent, c.agentSent, rig.unit.agent, kAgent, 0);
+    check(record.loader, loaderSent, rig.unit.loader, kLoader, 4);
+    check(record.agent, agentSent, rig.unit.agent, kAgent, 0);
   }
 }
 
 // A hang-up is final: whatever the download waits for, it ends at once with the
 // reason, and the port is released before the outcome is shown.
 TEST(RunDownload, HangUpInAnyPhaseEndsAtOnceWithTheDisconnectedReason) {
-  const struct {
-    const char* phase;
-    std::function<void(DownloadRig&)> set;
-    std::function<bool(DownloadRig&, int readsSoFar)> hangUpNow;
-  } cases[] = {
-      {"handshake", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; },
-       [](DownloadRig&, int reads) { return reads == 4; }},
-      {"loader's result wait", [](DownloadRig& r) { r.unit.loaderResult = std::nullopt; },
-       [](DownloadRig& r, int) { return r.unit.phase == FakeUnit::Phase::Agent; }},
-      // The read after the one that takes the loader's 0x00.
-      {"listen after the loader", [](DownloadRig&) {},
-       [n = 0](DownloadRig& r, int) mutable {
-         return r.unit.phase == FakeUnit::Phase::Agent && ++n == 2;
-       }},
-      {"agent's result wait", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
-       [](DownloadRig& r, int) { return r.unit.agentEnded; }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.phase);
+  // the phase, what the unit does, when the line goes (given the reads so far)
+  const std::tuple<const char*, std::function<void(DownloadRig&)>,
+                   std::function<bool(DownloadRig&, int)>>
+      cases[] = {
+          {"handshake", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; },
+           [](DownloadRig&, int reads) { return reads == 4; }},
+          {"loader's result wait", [](DownloadRig& r) { r.unit.loaderResult = std::nullopt; },
+           [](DownloadRig& r, int) { return r.unit.phase == FakeUnit::Phase::Agent; }},
+          // The read after the one that takes the loader's 0x00.
+          {"listen after the loader", [](DownloadRig&) {},
+           [n = 0](DownloadRig& r, int) mutable {
+             return r.unit.phase == FakeUnit::Phase::Agent && ++n == 2;
+           }},
+          {"agent's result wait", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
+           [](DownloadRig& r, int) { return r.unit.agentEnded; }},
+      };
+  for (const auto& [phase, set, hangUpNow] : cases) {
+    SCOPED_TRACE(phase);
     DownloadRig rig;
-    c.set(rig);
+    set(rig);
     std::int64_t hungUpAt = -1;
     int reads = 0;
     rig.world.serial.onRead = [&](FakeSerialPlatform& serial) {
-      if (hungUpAt < 0 && c.hangUpNow(rig, ++reads)) {
+      if (hungUpAt < 0 && hangUpNow(rig, ++reads)) {
         serial.HangUp();
         hungUpAt = rig.world.clock.nowMs;
       }
@@ -170,34 +165,20 @@ TEST(RunDownload, CancelAtThePowerOffRequestLeavesThePortUntouched) {
 }
 
 TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
-  const struct {
-    const char* speed;
-    std::uint8_t firstByte;
-    std::uint32_t rate;
-  } cases[] = {{"19200", 0x02, 19200}, {"19200 ", 0x01, 115200}, {nullptr, 0x01, 115200}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.speed != nullptr ? c.speed : "(null)");
+  for (auto [speed, firstByte, rate] :
+       {std::tuple<const char*, std::uint8_t, std::uint32_t>{"19200", 0x02, 19200},
+        {"19200 ", 0x01, 115200},
+        {nullptr, 0x01, 115200}}) {
+    SCOPED_TRACE(speed != nullptr ? speed : "(null)");
     DownloadRig rig;
-    rig.app.SetSpeed(c.speed);
-    rig.unit.dialogue[0] = c.firstByte;
+    rig.app.SetSpeed(speed);
+    rig.unit.dialogue[0] = firstByte;
     CDownloadThread(rig.app).RunDownload();
-    EXPECT_EQ(rig.world.serial.written.front(), c.firstByte);
-    EXPECT_EQ(rig.unit.stageRates, (std::vector<std::uint32_t>{9600, c.rate}));
-    EXPECT_EQ(rig.unit.loaderRate, c.rate);
+    EXPECT_EQ(rig.world.serial.written.front(), firstByte);
+    EXPECT_EQ(rig.unit.stageRates, (std::vector<std::uint32_t>{9600, rate}));
+    EXPECT_EQ(rig.unit.loaderRate, rate);
     EXPECT_EQ(rig.dialogs.messages.back(), Text(111));
   }
-}
-
-TEST(RunDownload, PortThatCannotBeOpenedShowsOnlyMessage121WithTheReason) {
-  DownloadRig rig;
-  rig.world.serial.failOpen = true;
-  CDownloadThread thread(rig.app);
-  thread.RunDownload();
-  EXPECT_EQ(rig.dialogs.messages, (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " + ComDevice(1) +
-                                            " does not exist."}));
-  EXPECT_TRUE(thread.IsAborted());
-  EXPECT_FALSE(thread.GetOutcome().has_value());
-  EXPECT_TRUE(rig.world.serial.written.empty());
 }
 
 // The download on its own thread. The fakes are not thread-safe: the test thread
@@ -217,24 +198,17 @@ struct ThreadRig : DownloadRig {
   }
 };
 
-TEST(DownloadThread, NormalEndShowsTheResultClearsThePointerAndReleasesThePort) {
-  ThreadRig rig;
-  auto thread = rig.Start();
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->WaitForEnd(5s));
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
-  EXPECT_FALSE(rig.world.serial.isOpen);
-  EXPECT_EQ(rig.world.serial.closeCount, 1);
-  EXPECT_EQ(rig.app.StopDownload(), 1);
-}
-
-TEST(DownloadThread, FailedOpenEndsTheThreadButKeepsTheDownloadSetUntilStopped) {
+TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStopped) {
   ThreadRig rig;
   rig.world.serial.failOpen = true;
   auto thread = rig.Start();
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->WaitForEnd(5s));
+  EXPECT_EQ(rig.dialogs.Messages(), (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " +
+                                              ComDevice(1) + " does not exist."}));
+  EXPECT_TRUE(thread->IsAborted());
+  EXPECT_FALSE(thread->GetOutcome().has_value());
+  EXPECT_TRUE(rig.world.serial.written.empty());
   EXPECT_TRUE(rig.app.IsDownloadSet());
   EXPECT_FALSE(rig.app.StartDownload());  // the page keeps Finish disabled meanwhile
   EXPECT_EQ(rig.app.StopDownload(), 0);
@@ -251,7 +225,7 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   std::int64_t endAt = 0;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
     if (!rig.unit.agentEnded) return;
-    if (gate.Arrived()) ++readsAfterGate;
+    if (gate.arrived) ++readsAfterGate;
     if (readsAfterEnd++ == 0) endAt = rig.world.clock.nowMs;
     if (readsAfterEnd == 30) {
       // Held until StopDownload has asked the thread to stop.
@@ -275,14 +249,19 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   EXPECT_EQ(rig.progress.calls.back(), "complete 103");    // nor the time it took
   EXPECT_FALSE(rig.world.serial.isOpen);
 
-  // "Again?": the port is free and a healthy unit completes.
+  // "Again?": the port is free and a healthy unit completes; the normal end clears
+  // the pointer and releases the port.
   rig.world.serial.onRead = nullptr;
   FakeUnit healthy(rig.world, kLoaderBody, kAgentSize);
   rig.dialogs.messages.clear();
   auto again = rig.Start();
   ASSERT_NE(again, nullptr);
   ASSERT_TRUE(again->WaitForEnd(5s));
+  EXPECT_FALSE(rig.app.IsDownloadSet());
   EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
+  EXPECT_FALSE(rig.world.serial.isOpen);
+  EXPECT_EQ(CountCalls(rig.world.serial.calls, "close"), 2);
+  EXPECT_EQ(rig.app.StopDownload(), 1);
 }
 
 // The holder search skips this process: the previous download that a cancel gave
@@ -293,7 +272,7 @@ TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
   std::atomic<bool> release{false};
   ThreadGate gate;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
-    if (!gate.Arrived()) gate.Hold([&] { return release.load(); }, 20s);
+    if (!gate.arrived) gate.Hold([&] { return release.load(); }, 20s);
   };
   auto first = rig.Start();
   ASSERT_NE(first, nullptr);

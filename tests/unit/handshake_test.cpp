@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "support/fake_unit.h"
 
@@ -23,25 +24,20 @@ struct SyncRig : OpenPortRig {
 };
 
 TEST(Handshake, FirstStepIsOfferedUpToSixtyTimes) {
-  const struct {
-    int answerOn;  // the send that the unit answers; 61: none of the sixty
-    bool passes;
-    int reads;  // a silent read is three attempts
-  } cases[] = {{1, true, 4}, {60, true, 59 * 3 + 4}, {61, false, 60 * 3}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.answerOn);
+  // The send that the unit answers (61: none of the sixty); a silent read is three attempts.
+  for (auto [answerOn, passes, reads] :
+       {std::tuple{1, true, 4}, {60, true, 59 * 3 + 4}, {61, false, 60 * 3}}) {
+    SCOPED_TRACE(answerOn);
     SyncRig rig;
     FakeUnit unit(rig.world, 0, 0);
-    unit.answerFirstOnSend = c.answerOn;
+    unit.answerFirstOnSend = answerOn;
     const std::int64_t start = rig.world.clock.nowMs;
-    EXPECT_EQ(rig.thread.RunSyncPlan(g_syncPlan115200.steps, 4), c.passes);
+    EXPECT_EQ(rig.thread.RunSyncPlan(g_syncPlan115200.steps, 4), passes);
     const Bytes& w = rig.world.serial.written;
-    EXPECT_EQ(std::count(w.begin(), w.end(), 0x01), std::min(c.answerOn, 60));
-    EXPECT_EQ(rig.Pulses(), std::min(c.answerOn, 60));
-    EXPECT_EQ(rig.Reads(), c.reads);
-    if (!c.passes) {
-      EXPECT_EQ(rig.world.clock.nowMs - start, 60 * 300);
-    }
+    EXPECT_EQ(std::count(w.begin(), w.end(), 0x01), std::min(answerOn, 60));
+    EXPECT_EQ(rig.Pulses(), std::min(answerOn, 60));
+    EXPECT_EQ(rig.Reads(), reads);
+    EXPECT_EQ(rig.world.clock.nowMs - start, passes ? (answerOn - 1) * 300 : 60 * 300);
   }
 }
 
@@ -66,63 +62,50 @@ TEST(Handshake, WrongRepliesAreMissesAndLaterStepsReadNineteenTimes) {
 }
 
 TEST(Handshake, StepsAreCountedInWholeReads) {
-  const struct {
-    SyncStep first, later;
-    std::uint16_t count;
-    bool unitAnswers;
-    Bytes written;
-    int reads;
-  } cases[] = {
+  // first and later step, step count, whether the unit answers, what is written, reads
+  const std::tuple<SyncStep, SyncStep, std::uint16_t, bool, Bytes, int> cases[] = {
       {{1, 0x5A, 499}, {}, 1, false, {1}, 3},                  // one silent read
       {{1, 0x5A, 249}, {}, 1, true, {}, 0},                    // no read: nothing sent
       {{1, 0x5A, 15000}, {5, 0x5A, 250}, 2, true, {1, 5}, 1},  // sent, then no read
       {{1, 0x5A, 15000}, {}, 0, true, {}, 0},                  // an empty plan
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.later.timeoutMs);
+  for (const auto& [first, later, count, unitAnswers, written, reads] : cases) {
     SyncRig rig;
-    if (c.unitAnswers) rig.AnswerFirstByteOnly();
-    const SyncStep steps[] = {c.first, c.later};
-    EXPECT_FALSE(rig.thread.RunSyncPlan(steps, c.count));
-    EXPECT_EQ(rig.world.serial.written, c.written);
-    EXPECT_EQ(rig.Reads(), c.reads);
+    if (unitAnswers) rig.AnswerFirstByteOnly();
+    const SyncStep steps[] = {first, later};
+    EXPECT_FALSE(rig.thread.RunSyncPlan(steps, count));
+    EXPECT_EQ(rig.world.serial.written, written);
+    EXPECT_EQ(rig.Reads(), reads);
   }
 }
 
 TEST(Handshake, SynchroniseRunsThePlanAt9600ThenAtItsRate) {
   Bytes silentAtNewRate{1, 5, 15, 0};
   silentAtNewRate.insert(silentAtNewRate.end(), 60, 0x01);
-  const struct {
-    SyncPlan plan;
-    int stages;  // that the unit answers
-    bool refuse;
-    bool passes;
-    Bytes written;
-    std::vector<std::uint32_t> rates;
-  } cases[] = {
+  // plan, stages that the unit answers, port refuses settings, passes, written, stage rates
+  const std::tuple<SyncPlan, int, bool, bool, Bytes, std::vector<std::uint32_t>> cases[] = {
       {g_syncPlan19200, 2, false, true, {2, 5, 15, 0, 2, 5, 15, 0}, {9600, 19200}},
       {g_syncPlan115200, 1, false, false, silentAtNewRate, {9600}},
       {{12345, 4, g_syncPlan115200.steps}, 2, false, false, {1, 5, 15, 0}, {9600}},
       {g_syncPlan115200, 2, true, false, {}, {}},  // the port refuses the settings
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.plan.rate);
+  for (const auto& [plan, stages, refuse, passes, written, rates] : cases) {
+    SCOPED_TRACE(plan.rate);
     SyncRig rig;
-    rig.world.serial.failConfigure = c.refuse;
+    rig.world.serial.failConfigure = refuse;
     FakeUnit unit(rig.world, 0, 0);
     unit.dialogue.clear();
-    for (std::uint32_t i = 0; i < c.plan.stepCount; ++i) {
-      unit.dialogue.push_back(c.plan.steps[i].sendByte);
-    }
-    unit.answeringStages = c.stages;
+    for (std::uint32_t i = 0; i < plan.stepCount; ++i)
+      unit.dialogue.push_back(plan.steps[i].sendByte);
+    unit.answeringStages = stages;
     // What the unit printed while the user was being asked: thrown away once, at the
     // start, so that none of it is taken for an answer or uses up a try.
     for (char ch : std::string(100, 'x')) rig.world.serial.Reply(static_cast<std::uint8_t>(ch));
-    EXPECT_EQ(rig.thread.Synchronise(rig.thread.m_hPort, c.plan),
-              c.passes ? RESULT_SUCCESS : RESULT_SYNC_FAILED);
-    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), c.refuse ? 0 : 1);
-    EXPECT_EQ(rig.world.serial.written, c.written);
-    EXPECT_EQ(unit.stageRates, c.rates);
+    EXPECT_EQ(rig.thread.Synchronise(rig.thread.m_hPort, plan),
+              passes ? RESULT_SUCCESS : RESULT_SYNC_FAILED);
+    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), refuse ? 0 : 1);
+    EXPECT_EQ(rig.world.serial.written, written);
+    EXPECT_EQ(unit.stageRates, rates);
     for (const LineConfig& config : rig.world.serial.configs) {
       EXPECT_EQ(config.parity, Parity::Even);
       EXPECT_TRUE(config.parityCheck);
@@ -131,22 +114,18 @@ TEST(Handshake, SynchroniseRunsThePlanAt9600ThenAtItsRate) {
 }
 
 TEST(Handshake, CancelIsAnsweredWithinOneReadInEveryStep) {
-  const struct {
-    std::uint8_t byte;  // the abort comes with this byte's ...
-    int send;           // ... send number
-    int reads;
-  } cases[] = {{0x01, 5, 4 * 3},  // between the first step's offers, before the fifth read
-               {0x05, 1, 1}};     // in a later step, before its first read
-  for (const auto& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.byte));
+  // The abort comes with this byte's send number: between the first step's offers,
+  // before the fifth read; in a later step, before its first read.
+  for (auto [abortByte, send, reads] : {std::tuple{0x01, 5, 4 * 3}, {0x05, 1, 1}}) {
+    SCOPED_TRACE(abortByte);
     SyncRig rig;
     int sends = 0;
     rig.world.serial.onByte = [&](FakeSerialPlatform& serial, std::uint8_t byte) {
-      if (byte == 0x01 && c.byte != 0x01) serial.Reply(0x5A);
-      if (byte == c.byte && ++sends == c.send) rig.thread.Abort();
+      if (byte == 0x01 && abortByte != 0x01) serial.Reply(0x5A);
+      if (byte == abortByte && ++sends == send) rig.thread.Abort();
     };
     EXPECT_EQ(rig.thread.Synchronise(rig.thread.m_hPort, g_syncPlan115200), RESULT_SYNC_FAILED);
-    EXPECT_EQ(rig.Reads(), c.reads);
+    EXPECT_EQ(rig.Reads(), reads);
     EXPECT_EQ(CountCalls(rig.world.serial.calls, "configure 115200"), 0);  // no second stage
   }
 }

@@ -1,6 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "app/update_app.h"
 #include "engine/result_messages.h"
@@ -10,6 +12,9 @@
 
 namespace portflash::testing {
 namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 const std::string kNoLoader = "No Loader file found for agent filename";
 
@@ -38,8 +43,7 @@ class ImageSet : public ::testing::Test, protected EngineRig {
   std::string Message13() const { return Text(FindResultMessage(app, 13)); }
   // The only box shown since the last call starts with `start`.
   void ExpectOneMessage(const std::string& start) {
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].rfind(start, 0), 0u) << dialogs.messages[0];
+    EXPECT_THAT(dialogs.messages, ElementsAre(StartsWith(start)));
     dialogs.messages.clear();
   }
 
@@ -185,11 +189,8 @@ TEST_F(ImageSet, PathsOfMoreThan259CharactersAreRefused) {
 
 TEST_F(ImageSet, AbbreviatedPathKeepsHeadAndTail) {
   const std::string path = "/Images/firmware/unit/agent0001.bin";  // 35 characters
-  const struct {
-    std::string path;
-    int max;
-    std::string shown;
-  } cases[] = {
+  // the path, the most characters shown, what is shown
+  const std::tuple<std::string, int, std::string> cases[] = {
       {path, 30, "/.../firmware/unit/agent0001.bin"},
       {path, 36, path},
       {path, 20, "/.../unit/agent0001.bin"},
@@ -198,9 +199,9 @@ TEST_F(ImageSet, AbbreviatedPathKeepsHeadAndTail) {
       {"/abc/averyveryverylongfilename0001.bin", 30, "/.../averyveryverylongfilename0001.bin"},
       {"agent-without-any-separator.bin", 31, "...agent-without-any-separator.bin"},
   };
-  for (const auto& c : cases) {
-    SetUnresolvedAgentPath(c.path);
-    EXPECT_EQ(app.GetAbbreviatedAgentPath(c.max), c.shown) << c.path << " " << c.max;
+  for (const auto& [full, max, shown] : cases) {
+    SetUnresolvedAgentPath(full);
+    EXPECT_EQ(app.GetAbbreviatedAgentPath(max), shown) << full << " " << max;
   }
 }
 

@@ -6,8 +6,8 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -55,53 +55,32 @@ inline std::string MarkedLoader(std::initializer_list<std::string> names) {
 
 #ifndef _WIN32
 // Makes FIFOs for a test. An open that blocks on one (it waits for a writer) would
-// hang the test: past the time limit the guard opens each for writing, so that
-// the reader goes on, and Blocked() tells the test it happened.
+// hang the test: after ten seconds the guard opens each for writing, so that the
+// reader goes on, and Blocked() tells the test it happened.
 class FifoGuard {
  public:
-  explicit FifoGuard(std::chrono::seconds limit = std::chrono::seconds(10))
-      : watcher_([this, limit] { Watch(limit); }) {}
-  ~FifoGuard() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
-    watcher_.join();
-  }
-  FifoGuard(const FifoGuard&) = delete;
-  FifoGuard& operator=(const FifoGuard&) = delete;
-
   std::string Make(const std::string& path) {
     std::lock_guard lock(mutex_);
     if (::mkfifo(path.c_str(), 0600) == 0) paths_.push_back(path);
     return path;
   }
-  bool Blocked() const {
-    std::lock_guard lock(mutex_);
-    return blocked_;
-  }
+  bool Blocked() const { return blocked_; }
 
  private:
-  void Watch(std::chrono::seconds limit) {
-    std::unique_lock lock(mutex_);
-    if (changed_.wait_for(lock, limit, [this] { return done_; })) return;
-    blocked_ = true;
-    while (!done_) {
-      for (const std::string& path : paths_) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
-      }
-      changed_.wait_for(lock, std::chrono::milliseconds(20), [this] { return done_; });
+  void Watch(const std::stop_token& stop) {
+    for (int ticks = 0; !stop.stop_requested(); ++ticks) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (ticks < 500) continue;
+      blocked_ = true;
+      std::lock_guard lock(mutex_);
+      for (const std::string& path : paths_) ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
     }
   }
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  std::mutex mutex_;
   std::vector<std::string> paths_;
-  bool done_ = false;
-  bool blocked_ = false;
-  std::thread watcher_;  // last: starts once the rest is there
+  std::atomic<bool> blocked_{false};
+  std::jthread watcher_{[this](const std::stop_token& stop) { Watch(stop); }};  // last
 };
 #else
 // Windows has no FIFOs: the name stays a missing file.

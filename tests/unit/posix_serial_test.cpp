@@ -9,18 +9,16 @@
 
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <utility>
-#include <vector>
 
 #include "app/update_app.h"
 #include "engine/download_thread.h"
 #include "engine/serial_link.h"
 #include "platform/posix/termios2.h"
 #include "support/fakes.h"
+#include "support/harness.h"
 
 namespace portflash {
 namespace {
@@ -47,36 +45,9 @@ struct Pty {
   std::string path;
 };
 
-TEST(PosixSerial, EveryTableRateIsSetOnARawLineAndReadsBackFromTheFarEnd) {
-  Pty pty;
-  CommHandle port = OpenCommPort(pty.path.c_str());
-  ASSERT_NE(port, nullptr);
-  EXPECT_FALSE(port->hasModemLines);  // a pseudo-terminal has none
-  for (const std::uint32_t* rate = g_anBaudRates; *rate != 0; ++rate) {
-    ASSERT_EQ(ConfigureCommPort(port, *rate, 1), RESULT_SUCCESS) << *rate;
-    LineState far;
-    ASSERT_TRUE(ReadLineState(pty.master, &far));
-    EXPECT_EQ(far.outputRate, *rate);
-    EXPECT_EQ(far.inputRate, *rate);
-  }
-  LineState line;
-  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
-  EXPECT_TRUE(line.raw);
-  EXPECT_EQ(line.dataBits, 8u);
-  // The pty drops PARENB itself; checking stays asked for. A byte with a parity or
-  // framing error and a break are dropped, not read as 0x00.
-  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR | INPCK});
-  EXPECT_FALSE(line.parityOdd || line.twoStopBits || line.hardwareFlow || line.softwareFlow);
-  EXPECT_EQ(line.vmin + line.vtime, 0);
-  ASSERT_EQ(ConfigureCommPort(port, 19200, 0), RESULT_SUCCESS);
-  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
-  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR});
-  CloseCommPort(port);
-}
-
-// A fresh port echoes: the open leaves it raw before anything is configured, and
-// the close puts the echoing settings back.
-TEST(PosixSerial, OpenIsRawAndExclusiveUntilClosedAndTheSettingsComeBackExactly) {
+// A fresh port echoes: the open leaves it raw before anything is configured, every
+// table rate reads back from the far end, and the close puts the echoing settings back.
+TEST(PosixSerial, OpenIsRawAndExclusiveEveryRateReadsBackAndTheSettingsComeBack) {
   Pty pty;
   termios before{};
   ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
@@ -84,11 +55,16 @@ TEST(PosixSerial, OpenIsRawAndExclusiveUntilClosedAndTheSettingsComeBackExactly)
   SerialPlatform& platform = GetSerialPlatform();
   CommHandle port = OpenCommPort(pty.path.c_str());
   ASSERT_NE(port, nullptr);
-  LineState line;
-  ASSERT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
-  EXPECT_TRUE(line.raw);
-  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR});
-  EXPECT_EQ(line.vmin + line.vtime, 0);
+  EXPECT_FALSE(port->hasModemLines);  // a pseudo-terminal has none
+  auto state = [&] {
+    LineState line;
+    EXPECT_TRUE(ReadLineState(static_cast<int>(port->os), &line));
+    return line;
+  };
+  // A byte with a parity or framing error and a break are dropped, not read as 0x00.
+  EXPECT_TRUE(state().raw);
+  EXPECT_EQ(state().inputFlags, unsigned{IGNBRK | IGNPAR});
+  EXPECT_EQ(state().vmin + state().vtime, 0);
   const char banner[] = "BOOT MONITOR v1.0\r\n";
   ASSERT_EQ(write(pty.master, banner, sizeof banner - 1), ssize_t(sizeof banner - 1));
   pollfd echo{pty.master, POLLIN, 0};
@@ -100,8 +76,22 @@ TEST(PosixSerial, OpenIsRawAndExclusiveUntilClosedAndTheSettingsComeBackExactly)
   OpenFailure why;
   EXPECT_EQ(platform.Open(pty.path, &why), -1);
   EXPECT_EQ(why.kind, OpenError::Busy);
-  ASSERT_EQ(ConfigureCommPort(port, 256000, 1), RESULT_SUCCESS);
+  for (const std::uint32_t* rate = g_anBaudRates; *rate != 0; ++rate) {
+    ASSERT_EQ(ConfigureCommPort(port, *rate, 1), RESULT_SUCCESS) << *rate;
+    LineState far;
+    ASSERT_TRUE(ReadLineState(pty.master, &far));
+    EXPECT_EQ(far.outputRate, *rate);
+    EXPECT_EQ(far.inputRate, *rate);
+  }
+  const LineState line = state();
+  EXPECT_TRUE(line.raw);
+  EXPECT_EQ(line.dataBits, 8u);
+  EXPECT_EQ(line.inputFlags, unsigned{IGNBRK | IGNPAR | INPCK});  // the pty drops PARENB itself
+  EXPECT_FALSE(line.parityOdd || line.twoStopBits || line.hardwareFlow || line.softwareFlow);
+  EXPECT_EQ(line.vmin + line.vtime, 0);
   EXPECT_EQ(ReadCommByte(), 'B');  // nothing of the banner was lost or translated
+  ASSERT_EQ(ConfigureCommPort(port, 19200, 0), RESULT_SUCCESS);
+  EXPECT_EQ(state().inputFlags, unsigned{IGNBRK | IGNPAR});
   CloseCommPort(port);
 
   termios after{};
@@ -117,9 +107,9 @@ TEST(PosixSerial, OpenIsRawAndExclusiveUntilClosedAndTheSettingsComeBackExactly)
 }
 
 TEST(PosixSerial, OpenFailuresAreClassified) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const std::string file = (dir / ("pfserial" + std::to_string(getpid()))).string();
-  std::fclose(std::fopen(file.c_str(), "w"));
+  testing::TempDir dir;
+  const std::string file = dir / "file";
+  testing::WriteFile(file, "");
   for (const auto& [path, kind] : {std::pair{file, OpenError::NotSerial},
                                    {"/dev/null", OpenError::NotSerial},
                                    {file + "/below-a-file", OpenError::NotFound}}) {
@@ -128,7 +118,6 @@ TEST(PosixSerial, OpenFailuresAreClassified) {
     EXPECT_EQ(why.kind, kind) << path;
     EXPECT_FALSE(why.detail.empty()) << path;
   }
-  std::remove(file.c_str());
 }
 
 // An adapter pulled: every phase ends at once instead of reading a dead line until
@@ -137,15 +126,9 @@ TEST(PosixSerial, ClosedFarEndEndsEveryPhaseAtOnce) {
   testing::MapProfile profile;
   testing::RecordingDialogs dialogs;
   CUpdateApp app(profile, dialogs);
-  const std::string image =
-      std::filesystem::temp_directory_path() / ("pfimage" + std::to_string(getpid()));
-  {
-    std::FILE* file = std::fopen(image.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    const std::vector<char> bytes(5000, 0x11);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-  }
+  testing::TempDir dir;
+  const std::string image = dir / "image";
+  testing::WriteFile(image, std::string(5000, '\x11'));
   const struct {
     const char* phase;
     std::function<ResultCode(CDownloadThread&)> run;
@@ -174,7 +157,6 @@ TEST(PosixSerial, ClosedFarEndEndsEveryPhaseAtOnce) {
       EXPECT_EQ(result, RESULT_WRITE_FAILED);
     }
   }
-  std::remove(image.c_str());
 }
 
 }  // namespace

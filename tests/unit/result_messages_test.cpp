@@ -30,19 +30,17 @@ std::string Fallback(const char* digits) {
 TEST(ResultMessages, FileThatCannotBeUsedGivesTheBuiltInTexts) {
   MessageRig rig;
   const std::string noHeader = "ERROR: CANNOT FIND ERROR HEADER IN\n";
-  const struct {
-    std::optional<std::string> content;  // none: no file at all
-    std::string message;
-  } cases[] = {
+  // the file's content (none: no file at all), the box's first line
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
       {std::nullopt, "Unable to open error file\n"},
       {"[errorfile] \n1 x\n", noHeader},
       {"[error file]\n1 x\n", noHeader},
       {"", noHeader},
   };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(rig.Load(c.content));
-    const char* tail = c.content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
-    EXPECT_EQ(rig.dialogs.messages, (Messages{c.message + rig.path + tail}));
+  for (const auto& [content, message] : cases) {
+    EXPECT_TRUE(rig.Load(content));
+    const char* tail = content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
+    EXPECT_EQ(rig.dialogs.messages, (Messages{message + rig.path + tail}));
     EXPECT_EQ(rig.Count(), 26);
   }
   EXPECT_EQ(rig.app.GetResultMessages()->code, 26);  // the last added is in front
@@ -100,23 +98,18 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
   EXPECT_EQ(rig.Text(13), Fallback("000d"));
 }
 
-// The list's entries never hide the program's own texts; an entry without text
-// falls back.
-TEST(ResultMessages, ListNeverHidesTheProgramsTexts) {
+// New entries go in front and never hide the program's own texts; an entry without
+// text falls back; a long list is freed without running out of stack.
+TEST(ResultMessages, NewEntriesGoInFrontNeverHideTheProgramsTextsAndALongListIsFreed) {
   MessageRig rig;
-  AddResultMessage(rig.app, 0xFFFF, "from the list");
-  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));
-  ResultMessage node{9, nullptr, rig.app.GetResultMessages()};
-  rig.app.SetResultMessages(&node);
-  EXPECT_EQ(rig.Text(9), Fallback("0009"));
-  rig.app.SetResultMessages(node.next);
-}
-
-TEST(ResultMessages, NewEntriesGoInFrontAndALongListIsFreed) {
-  MessageRig rig;
-  ResultMessage* node = AddResultMessage(rig.app, 2, "");
+  ResultMessage* node = AddResultMessage(rig.app, 0xFFFF, "");
   EXPECT_EQ(rig.app.GetResultMessages(), node);
   EXPECT_STREQ(node->text, " ");
+  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));
+  ResultMessage empty{9, nullptr, node};
+  rig.app.SetResultMessages(&empty);
+  EXPECT_EQ(rig.Text(9), Fallback("0009"));
+  rig.app.SetResultMessages(node);
   for (int i = 0; i < 200000; ++i) AddResultMessage(rig.app, i, "x");
   FreeResultMessages(rig.app);
   EXPECT_EQ(rig.app.GetResultMessages(), nullptr);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "app/update_app.h"
@@ -91,17 +92,13 @@ class SerialLink : public ::testing::Test {
 
 TEST_F(SerialLink, EachCableAndParityFlagGetsItsLineConfigExactly) {
   // Without an application the cable is "All Signals"; any set bit of the flag is parity.
-  const struct {
-    bool app;
-    int allSignals;
-    std::uint16_t parityFlag;
-  } cases[] = {{true, 0, 0x100}, {true, 1, 0}, {false, 0, 1}};
-  for (const auto& c : cases) {
+  for (auto [hasApp, allSignals, parityFlag] :
+       {std::tuple{true, 0, 0x100}, {true, 1, 0}, {false, 0, 1}}) {
     std::optional<AppWorld> world;
-    if (c.app) world.emplace(c.allSignals);
+    if (hasApp) world.emplace(allSignals);
     Open();
-    ASSERT_EQ(ConfigureCommPort(port, 19200, c.parityFlag), RESULT_SUCCESS);
-    EXPECT_EQ(*serial.Config(), CableConfig(19200, !c.app || c.allSignals != 0, c.parityFlag != 0));
+    ASSERT_EQ(ConfigureCommPort(port, 19200, std::uint16_t(parityFlag)), RESULT_SUCCESS);
+    EXPECT_EQ(*serial.Config(), CableConfig(19200, !hasApp || allSignals != 0, parityFlag != 0));
     Close();
   }
 }
@@ -142,7 +139,7 @@ TEST_F(SerialLink, SettingsSavedAtOpenAreEveryConfiguresBaseAndComeBackAtClose) 
   EXPECT_EQ(ReadCommByte(), RESULT_NO_DATA);
   EXPECT_FALSE(WriteCommByte(1));
   CloseCommPort(nullptr);
-  EXPECT_EQ(serial.closeCount, 1);
+  EXPECT_EQ(testing::CountCalls(serial.calls, "close"), 1);
 }
 
 TEST_F(SerialLink, ModemLinesFollowTheCableAndComeBackAtClose) {
@@ -261,7 +258,7 @@ TEST_F(SerialLink, ComNamesMapThroughThePortsSectionOrToTtyS) {
     EXPECT_EQ(ResolvePortDevice("COM3"), testing::ComDevice(3));
     EXPECT_EQ(ResolvePortDevice("com12"), testing::ComDevice(12));
     port = OpenCommPort("COM2");
-    EXPECT_EQ(serial.openedPath, "/dev/ttyUSB0");
+    EXPECT_EQ(serial.calls.front(), "open /dev/ttyUSB0");
   }
   for (const char* asIs : {"/dev/ttyACM0", "/tmp/COM1", "COM0", "COM", "COM1a", "ttyUSB0", ""}) {
     EXPECT_EQ(ResolvePortDevice(asIs), asIs);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 #include "support/fake_unit.h"
 #include "unit/image_test_files.h"
@@ -49,18 +50,17 @@ Bytes WithEndByte(Bytes bytes, std::size_t keep) {
 }
 
 TEST(Streaming, ImagesGoOutInChunksOfAtMostAThousandBytes) {
-  const struct {
-    std::size_t size;
-    std::vector<std::size_t> writes;  // chunks, then the end byte
-  } cases[] = {{0, {1}}, {1000, {1000, 1}}, {1001, {1000, 1, 1}}, {2500, {1000, 1000, 500, 1}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
+  // the image's size, the writes: chunks, then the end byte
+  const std::pair<std::size_t, std::vector<std::size_t>> cases[] = {
+      {0, {1}}, {1000, {1000, 1}}, {1001, {1000, 1, 1}}, {2500, {1000, 1000, 500, 1}}};
+  for (const auto& [size, writes] : cases) {
+    SCOPED_TRACE(size);
     StreamRig rig;
-    rig.Unit(c.size).agentResultDelayMs = 2000;
-    const Bytes bytes = ImageBytes(c.size);
+    rig.Unit(size).agentResultDelayMs = 2000;
+    const Bytes bytes = ImageBytes(size);
     EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
-    EXPECT_EQ(rig.WriteSizes(), c.writes);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, c.size));
+    EXPECT_EQ(rig.WriteSizes(), writes);
+    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, size));
     EXPECT_EQ(rig.progress.calls.back(), "took 103 1");  // the streaming, not the wait
   }
 }
@@ -111,24 +111,20 @@ TEST(Streaming, ProgressIsReportedOncePerSecondWithTheEstimate) {
 }
 
 TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
-  const struct {
-    std::uint32_t code;
-    std::int64_t readMs;
-    bool warns;
-  } cases[] = {{22, 2600, true}, {22, 2500, false}, {0, 2600, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.code << " " << c.readMs);
+  for (auto [code, readMs, warns] :
+       {std::tuple{22u, 2600, true}, {22u, 2500, false}, {0u, 2600, false}}) {
+    SCOPED_TRACE(::testing::Message() << code << " " << readMs);
     StreamRig rig;
-    rig.Unit(3000, c.code == 0);
+    rig.Unit(3000, code == 0);
     // Only SendImage reads the millisecond clock here: calls 0 and 1 enclose the
     // first chunk's file read.
     rig.world.clock.onMilliseconds = [&](FakeClock& clock, int index) {
-      if (index == 1) clock.Advance(c.readMs);
+      if (index == 1) clock.Advance(readMs);
     };
-    EXPECT_EQ(rig.Send(ImageBytes(3000), c.code), RESULT_SUCCESS);
-    const std::string ch = std::to_string(c.code == 0 ? PROGRESS_BOOT : PROGRESS_AGENT);
+    EXPECT_EQ(rig.Send(ImageBytes(3000), code), RESULT_SUCCESS);
+    const std::string ch = std::to_string(code == 0 ? PROGRESS_BOOT : PROGRESS_AGENT);
     Calls expected{"warning 0.0", "step " + ch + " 33", "estimate " + ch + " 33 4"};
-    if (c.warns) expected.push_back("warning 2.6");
+    if (warns) expected.push_back("warning 2.6");
     expected.insert(expected.end(), {"complete " + ch, "took " + ch + " 2"});
     EXPECT_EQ(rig.progress.calls, expected);
   }
@@ -137,25 +133,23 @@ TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
 // A reply before the end byte stops the image and is the result as it came; the end
 // byte still goes out, and after the last chunk the image is complete with no wait.
 TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
-  const struct {
-    std::size_t size, at, sent;
-    std::uint8_t reply;
-    ResultCode result;
-  } cases[] = {{20000, 4500, 5000, 0x00, 0},  // in the fifth chunk of twenty
-               {3000, 3000, 3000, 0x00, RESULT_SUCCESS},
-               {3000, 3000, 3000, 0x07, 7}};
-  for (const auto& c : cases) {
+  // image size, reply after so many bytes, bytes sent, the reply, the result
+  const std::tuple<std::size_t, std::size_t, std::size_t, std::uint8_t, ResultCode> cases[] = {
+      {20000, 4500, 5000, 0x00, 0},  // in the fifth chunk of twenty
+      {3000, 3000, 3000, 0x00, RESULT_SUCCESS},
+      {3000, 3000, 3000, 0x07, 7}};
+  for (const auto& [size, at, sent, reply, result] : cases) {
     StreamRig rig;
-    FakeUnit& unit = rig.Unit(c.size, true);
-    unit.loaderInterrupt = {{c.at, c.reply}};
+    FakeUnit& unit = rig.Unit(size, true);
+    unit.loaderInterrupt = {{at, reply}};
     unit.loaderResult = std::nullopt;
-    const Bytes bytes = ImageBytes(c.size);
-    EXPECT_EQ(rig.Send(bytes, 0), c.result);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, c.sent));
-    EXPECT_EQ(rig.progress.calls.back() == "complete 102", c.sent == c.size);
+    const Bytes bytes = ImageBytes(size);
+    EXPECT_EQ(rig.Send(bytes, 0), result);
+    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, sent));
+    EXPECT_EQ(rig.progress.calls.back() == "complete 102", sent == size);
     // The rest of the image still queued is thrown away before the end byte.
     const Calls& calls = rig.world.serial.calls;
-    EXPECT_EQ(calls[calls.size() - 2] == "discard output", c.sent < c.size);
+    EXPECT_EQ(calls[calls.size() - 2] == "discard output", sent < size);
   }
 }
 
