@@ -1,5 +1,6 @@
 // portflash-cli --json, read back with QJsonDocument.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -82,6 +83,10 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
   const std::string odd = temp_ / "kvr \"q\" \\ \t\xff.bin";
   ASSERT_TRUE(WriteFile(odd, ReadFile(Sample().Agent())));
   const std::string noPort = temp_ / "no-port";
+  // A FIFO as the agent is refused as a missing file, not waited on (a blocking open
+  // would wait for a writer until the run's time-out).
+  const std::string fifo = temp_ / "kvr-fifo.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string agentSize = std::to_string(fs::file_size(Sample().Agent()));
   struct Case {
     std::vector<std::string> sim;  // empty: no unit, the port is noPort
@@ -109,7 +114,7 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
         {"loader_seconds", "null"},
         {"exit_status", "1"}}},
       {{},
-       {"--yes", "--port", noPort, "images/none.bin"},
+       {"--yes", "--port", noPort, fifo},
        "",
        {{"outcome", "null"},
         {"outcome_name", "\"REFUSED\""},
