@@ -1,10 +1,9 @@
-// termios2 through the kernel's own header, which cannot share a file with <termios.h>.
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "line_harness.h"
+#include "port_state.h"
 
 namespace portflash::testing {
 

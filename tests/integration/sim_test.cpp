@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "line_harness.h"
 #include "support/child_process.h"
 #include "support/raw_line.h"
 
@@ -29,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using SteadyClock = std::chrono::steady_clock;
 
 const std::string kSim = PORTFLASH_SIM;
 constexpr int kSilence = -1;
