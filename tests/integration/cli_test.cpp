@@ -192,35 +192,6 @@ TEST_F(CliTest, InstalledProgramFindsPortAndLoaderAndReportsEveryFigure) {
                       {"exit_status", "0"}}));
 }
 
-// Ctrl-C is the wizard's Cancel: no outcome, the port put back, status 130.
-TEST_F(CliTest, CtrlCCancelsAtOnceInEveryWait) {
-  struct Case {
-    std::vector<std::string> sim, cli;
-    std::string waitFor;
-  };
-  const std::vector<Case> cases = {
-      {{}, {}, "Press Enter"},  // nobody answers the power-off request
-      {{"--pace"}, {"--yes", "--speed", "19200"}, "% Done"},
-      // The unit expects a longer loader, so it never answers this one.
-      {{"--expect-loader", kCli}, {"--yes"}, "Waiting for device to complete..."},
-  };
-  for (const Case& c : cases) {
-    SimProcess sim(kSim, c.sim);
-    ASSERT_TRUE(sim.Ready()) << sim.Log();
-    std::chrono::milliseconds took{};
-    const RunResult run = Interrupt(Download(sim.Device(), c.cli), c.waitFor, &took);
-    EXPECT_EQ(run.status, 130) << c.waitFor << Describe(run);
-    EXPECT_LT(took, 5s) << c.waitFor;  // one read or one paced chunk, five times over
-    EXPECT_THAT(run.out, AllOf(HasSubstr(kCancelled), Not(HasSubstr("Update completed")),
-                               Not(HasSubstr("Timeout")), Not(HasSubstr("Failed to")),
-                               Not(HasSubstr("ERROR:"))));
-    // Nothing goes to the unit before the request is answered.
-    if (c.cli.empty()) {
-      EXPECT_THAT(run.err, Not(HasSubstr("Please Power on")));
-    }
-  }
-}
-
 // A second program is refused with 121 and the name of the portflash-cli that streams,
 // which goes on undisturbed to its end (the lock holder is named, not the simulator
 // that has the device open too).
@@ -284,7 +255,8 @@ TEST_F(CliTest, DeviceTheUserMayNotOpenNamesTheGroupAndTheCommand) {
 }
 
 // The other ends: only the members that differ from a complete download. Each
-// stdout must be the object alone, even where the handshake prints its dots.
+// stdout must be the object alone, even where the handshake prints its dots. Ctrl-C
+// is the wizard's Cancel in every wait: no outcome, the port put back, status 130.
 TEST_F(CliTest, JsonNamesEveryOtherEnd) {
   // Quotes, a backslash, a tab and a byte that is no UTF-8 (shown as U+FFFD).
   const std::string odd = temp_ / "kvr \"q\" \\ \t\xff.bin";
@@ -294,26 +266,30 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
   // would wait for a writer until the run's time-out).
   const std::string fifo = temp_ / "kvr-fifo.bin";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string agentSize = std::to_string(fs::file_size(Sample().Agent()));
+  const std::map<std::string, std::string> cancelled = {{"outcome", "null"},
+                                                        {"outcome_name", "\"CANCELLED\""},
+                                                        {"cancelled", "true"},
+                                                        {"outcome_text", Quoted(kCancelled)},
+                                                        {"exit_status", "130"}};
   struct Case {
-    std::vector<std::string> sim;  // empty: no unit, the port is noPort
-    std::vector<std::string> args;
-    std::string cancelAt;  // Ctrl-C once this shows
+    std::vector<std::string> sim;   // empty: no unit, the port is noPort
+    std::vector<std::string> args;  // with a unit: the options before the kvr images
+    std::string cancelAt;           // Ctrl-C once this shows
     std::map<std::string, std::string> expected;
   };
   const std::vector<Case> cases = {
       {{"--agent-code", "13"},
-       {},
+       {"--yes"},
        "",
        {{"outcome", "13"},
         {"outcome_name", "\"UNIT_CODE\""},
         {"unit_code", "13"},
         {"outcome_text", "\"ERROR: This image is for another NIMBREL model\""},
-        {"agent_bytes_sent", agentSize},
+        {"agent_bytes_sent", std::to_string(fs::file_size(Sample().Agent()))},
         {"exit_status", "1"}}},
       // Retries print dots on stdout, which must not reach the report.
       {{"--wrong-reply", "1:2:0x33"},
-       {},
+       {"--yes"},
        "",
        {{"outcome", "65531"},
         {"outcome_name", "\"RESULT_SYNC_FAILED\""},
@@ -340,14 +316,11 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
         {"loader_bytes_sent", "0"},
         {"agent_seconds", "null"},
         {"exit_status", "1"}}},
-      {{"--silent"},
-       {},
-       "Please Power on your unit",
-       {{"outcome", "null"},
-        {"outcome_name", "\"CANCELLED\""},
-        {"cancelled", "true"},
-        {"outcome_text", Quoted(kCancelled)},
-        {"exit_status", "130"}}},
+      {{"--quiet"}, {}, "Press Enter", cancelled},  // nobody answers the power-off request
+      {{"--silent"}, {"--yes"}, "Please Power on your unit", cancelled},
+      {{"--pace"}, {"--yes", "--speed", "19200"}, "% Done", cancelled},
+      // The unit expects a longer loader, so it never answers this one.
+      {{"--expect-loader", kCli}, {"--yes"}, "Waiting for device to complete...", cancelled},
   };
   for (const Case& c : cases) {
     std::optional<SimProcess> sim;
@@ -355,13 +328,22 @@ TEST_F(CliTest, JsonNamesEveryOtherEnd) {
     if (!c.sim.empty()) {
       sim.emplace(kSim, c.sim);
       ASSERT_TRUE(sim->Ready()) << sim->Log();
-      args = Download(sim->Device());
+      args = Download(sim->Device(), c.args);
     }
     args.insert(args.begin(), "--json");
-    const RunResult run = c.cancelAt.empty() ? RunCli(args) : Interrupt(args, c.cancelAt);
+    std::chrono::milliseconds took{};
+    const RunResult run = c.cancelAt.empty() ? RunCli(args) : Interrupt(args, c.cancelAt, &took);
+    EXPECT_LT(took, 5s) << c.cancelAt;  // one read or one paced chunk, five times over
     auto json = ParseJson(run.out);
     EXPECT_EQ(std::to_string(run.status), c.expected.at("exit_status")) << Describe(run);
     for (const auto& [key, value] : c.expected) EXPECT_EQ(json[key], value) << key << json["error"];
+    if (c.cancelAt.empty()) continue;
+    EXPECT_THAT(run.err, AllOf(Not(HasSubstr("Update completed")), Not(HasSubstr("Timeout")),
+                               Not(HasSubstr("Failed to")), Not(HasSubstr("ERROR:"))));
+    // Nothing goes to the unit before the request is answered.
+    if (c.args.empty()) {
+      EXPECT_THAT(run.err, Not(HasSubstr("Please Power on")));
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
@@ -50,8 +51,6 @@ constexpr milliseconds kMargin{2500};
 constexpr milliseconds kCancelBound{3000};
 
 constexpr std::size_t kLoaderSkip = 16;
-constexpr std::size_t kSmallLoader = 3000;
-constexpr std::size_t kSmallAgent = 5000;
 // Larger than a pty's buffer, so the unit's reaction lands while the PC still sends.
 constexpr std::size_t kLargeImage = 40000;
 // Reads of the short plan's first step; the later steps get five.
@@ -88,14 +87,6 @@ std::set<std::string> Threads() {
   }();
   (void)kWarmedUp;
   return Entries("/proc/self/task");
-}
-
-// The members of `after` that are not in `before`, one per line.
-std::string Added(const std::set<std::string>& before, const std::set<std::string>& after) {
-  std::string text;
-  for (const std::string& item : after)
-    if (before.count(item) == 0) text += item + "\n";
-  return text;
 }
 
 // An image of n bytes with no 0xFF in it.
@@ -136,8 +127,8 @@ struct FaultCase {
   std::string speed = "115200";
   bool allSignals = true;
   std::vector<std::string> sim{};
-  std::size_t loaderSize = kSmallLoader;
-  std::size_t agentSize = kSmallAgent;
+  std::size_t loaderSize = 3000;
+  std::size_t agentSize = 5000;
   std::string outcome{};  // the outcome box; empty: none (a cancel)
   unsigned maxReads = 0;  // silent reads the case may take at most
   std::string cancelAfterProgress{};
@@ -263,11 +254,12 @@ TEST_P(FaultMatrixTest, EndsRightInTimeAndLeavesNothingBehind) {
     EXPECT_EQ(portAfter, portBefore);
     EXPECT_EQ(portAfter.exclusive, 0);
   }
-  EXPECT_EQ(Added(descriptorsBefore, OpenDescriptors()), "");
+  EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
   if (held >= 0) ::close(held);
   // The thread has said it ended; it is gone from the process a moment later.
-  EXPECT_TRUE(Eventually([&] { return Added(threadsBefore, Threads()).empty(); }, 5s))
-      << "threads left: " << Added(threadsBefore, Threads());
+  EXPECT_TRUE(Eventually([&] { return std::ranges::includes(threadsBefore, Threads()); }, 5s))
+      << ::testing::PrintToString(Threads()) << " after "
+      << ::testing::PrintToString(threadsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrixTest, ::testing::ValuesIn(Cases()),

@@ -15,6 +15,7 @@
 
 namespace portflash::testing {
 
+// Neither this nor SimProcess can be copied: each owns a TempDir.
 class ChildProcess {
  public:
   struct Options {
@@ -27,10 +28,7 @@ class ChildProcess {
     bool keepStdinOpen = false;
   };
 
-  ChildProcess() = default;
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Start(const Options& options);
   pid_t Pid() const { return pid_; }
@@ -82,8 +80,6 @@ class SimProcess {
  public:
   SimProcess(const std::string& executable, const std::vector<std::string>& args);
   ~SimProcess() { Stop(); }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // True once the simulator has printed its device path.
   bool Ready() const { return !device_.empty(); }
