@@ -106,7 +106,6 @@ class CliTest : public ::testing::Test {
                       std::chrono::milliseconds* took = nullptr) const {
     ChildProcess::Options options = Cli(std::move(args));
     options.stdinText = "";
-    options.keepStdinOpen = true;
     ChildProcess cli;
     EXPECT_TRUE(cli.Start(options));
     EXPECT_TRUE(cli.WaitForOutput(waitFor, 20s)) << waitFor;
@@ -153,8 +152,7 @@ TEST_F(CliTest, InstalledProgramFindsPortAndLoaderAndReportsEveryFigure) {
 
   ChildProcess::Options options =
       Cli({"--json", "--speed", "19200", "--cable", "all", "images/kvr-agent.bin"}, program);
-  options.stdinText = "\n";
-  options.keepStdinOpen = true;  // only the Enter may let it go on
+  options.stdinText = "\n";  // only the Enter may let it go on
   const RunResult run = RunToEnd(options);
   EXPECT_EQ(run.status, 0) << Describe(run) << sim.Log();
   const std::string loader = ReadFile(Sample().Loader());

@@ -57,7 +57,6 @@ bool ChildProcess::Start(const Options& options) {
     const std::string& text = *options.stdinText;
     // A child that went already leaves the write failing; its status says why.
     if (!text.empty() && write(inFd_, text.data(), text.size()) < 0) CloseStdin();
-    if (!options.keepStdinOpen) CloseStdin();
   }
   return true;
 }

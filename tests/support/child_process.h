@@ -23,9 +23,8 @@ class ChildProcess {
     std::map<std::string, std::string> env{};  // added to (or replacing in) this one's
     std::string workDir{};                     // empty: this process's
     // Without stdinText stdin is /dev/null; with it, a pipe that gets the text and
-    // stays open when keepStdinOpen is set.
+    // stays open while this object lives (a program at a prompt waits for more).
     std::optional<std::string> stdinText{};
-    bool keepStdinOpen = false;
   };
 
   ~ChildProcess();
