@@ -6,7 +6,6 @@
 // behind; a complete download too. Counts, timings and the other waits' cancels are the unit
 // tests'; the CLI's Ctrl-C rows cancel in every wait over a real line. The handshake runs on a
 // short plan (the built-in bytes, fewer reads per step) so that silent units fail in seconds.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <set>
@@ -37,6 +37,7 @@ using std::chrono::milliseconds;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using SteadyClock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
 const std::string kSim = PORTFLASH_SIM;
 const std::string kSyncFailed = "Failed to synchronise with device";
@@ -56,25 +57,13 @@ constexpr std::size_t kLargeImage = 40000;
 // Reads of the short plan's first step; the later steps get five.
 constexpr unsigned kFirstReads = 8;
 
-// The names in a /proc directory.
-std::set<std::string> Entries(const std::string& path) {
-  std::set<std::string> names;
-  DIR* dir = ::opendir(path.c_str());
-  while (dirent* entry = dir != nullptr ? ::readdir(dir) : nullptr)
-    if (entry->d_name[0] != '.') names.insert(entry->d_name);
-  if (dir != nullptr) ::closedir(dir);
-  return names;
-}
-
-// "fd -> target" for every open descriptor of this process.
+// "fd -> target" for every open descriptor of this process (the listing's own among
+// them, the same before and after).
 std::set<std::string> OpenDescriptors() {
   std::set<std::string> described;
-  for (const std::string& name : Entries("/proc/self/fd")) {
-    char target[4096];
-    const ssize_t n = ::readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target - 1);
-    // The directory listing's own descriptor is gone by now.
-    if (n > 0) described.insert(name + " -> " + std::string(target, static_cast<std::size_t>(n)));
-  }
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+    described.insert(entry.path().filename().string() + " -> " +
+                     fs::read_symlink(entry.path()).string());
   return described;
 }
 
@@ -86,7 +75,10 @@ std::set<std::string> Threads() {
     return true;
   }();
   (void)kWarmedUp;
-  return Entries("/proc/self/task");
+  std::set<std::string> ids;
+  for (const auto& entry : fs::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename());
+  return ids;
 }
 
 // An image of n bytes with no 0xFF in it.
