@@ -17,7 +17,6 @@ PortState ReadPortState(const std::string& device) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&tio);
     state.termios.assign(bytes, bytes + sizeof tio);
     state.exclusive = exclusive;
-    state.read = true;
   }
   ::close(fd);
   return state;
