@@ -33,7 +33,6 @@ namespace portflash::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using std::chrono::milliseconds;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using SteadyClock = std::chrono::steady_clock;
@@ -45,11 +44,11 @@ const std::string kDisconnected =
     "Failed to write data to device\nThe serial device was disconnected";
 
 // A read of a silent line: three 100 ms pauses.
-constexpr milliseconds kSilentRead{300};
+constexpr auto kSilentRead = 300ms;
 // Added to every upper bound: starting the thread, the images' streaming.
-constexpr milliseconds kMargin{2500};
+constexpr auto kMargin = 2500ms;
 // A cancel is seen within one chunk on a paced line (0.6 s at 19200): five times that.
-constexpr milliseconds kCancelBound{3000};
+constexpr auto kCancelBound = 3000ms;
 
 constexpr std::size_t kLoaderSkip = 16;
 // Larger than a pty's buffer, so the unit's reaction lands while the PC still sends.
