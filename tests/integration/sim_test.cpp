@@ -40,9 +40,8 @@ Bytes RandomBytes(std::size_t size, unsigned seed) {
 // The PC's end of the line, driven the way the download engine drives it.
 class PcPort {
  public:
-  explicit PcPort(const std::string& device) : fd_(open(device.c_str(), O_RDWR | O_NOCTTY)) {
-    SetRate(B9600);
-  }
+  // Raw only once a rate is set: every exchange below starts with one.
+  explicit PcPort(const std::string& device) : fd_(open(device.c_str(), O_RDWR | O_NOCTTY)) {}
   ~PcPort() { close(fd_); }
 
   bool SetRate(speed_t speed) { return SetRawLine(fd_, speed); }
