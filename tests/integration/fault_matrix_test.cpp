@@ -124,6 +124,11 @@ struct FaultCase {
   std::function<void(SimProcess&, LineDownload&)> check{};
 };
 
+// Failures name the row, not the bytes of the case.
+void PrintTo(const FaultCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 std::vector<FaultCase> Cases() {
   return {
       {.name = "Completes",
