@@ -1,30 +1,97 @@
 // portflash-cli against portflash-sim over real pseudo-terminals: what only the
-// program adds to the engine (exit status, its texts, Ctrl-C, the port put back).
+// program adds to the engine (exit status, its texts and JSON report, Ctrl-C, the
+// port put back), each with a private profile.
+#include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
-#include <sstream>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "cli_fixture.h"
-#include "engine/serial_link.h"
+#include "support/child_process.h"
 
 namespace portflash::testing {
 namespace {
 
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 using ::testing::AllOf;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
-// The line right under message 121, or "<none>" when the message is not there.
-std::string ReasonLine(const std::string& out) {
-  const std::size_t at = out.find(kOpenFailed + "\n");
-  if (at == std::string::npos) return "<none>";
-  const std::string rest = out.substr(at + kOpenFailed.size() + 1);
-  return rest.substr(0, rest.find('\n'));
+const std::string kCli = PORTFLASH_CLI;
+const std::string kSim = PORTFLASH_SIM;
+
+// Each member of the one JSON object on stdout, its value as compact JSON, or
+// "error" when stdout is not one object on one line.
+std::map<std::string, std::string> ParseJson(const std::string& text) {
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  if (error.error != QJsonParseError::NoError || !document.isObject() ||
+      std::count(text.begin(), text.end(), '\n') != 1 || !text.ends_with('\n'))
+    return {{"error", text}};
+  std::map<std::string, std::string> members;
+  const QJsonObject object = document.object();
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const QByteArray value = QJsonDocument(QJsonArray{it.value()}).toJson(QJsonDocument::Compact);
+    members[it.key().toStdString()] = value.mid(1, value.size() - 2).toStdString();
+  }
+  return members;
 }
+
+// A text as a JSON string holds it: line ends as \n (the texts have no other escapes).
+std::string Quoted(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return json + "\"";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Sample().Ok()) << "scripts/make-sample-set failed";
+    WriteProfile("");
+  }
+
+  static const SampleSet& Sample() { return SampleSet::Get(); }
+
+  // The sample profile plus `extra` lines, as the user's profile; no system profile.
+  void WriteProfile(const std::string& extra) {
+    ASSERT_TRUE(WriteFile(temp_ / "config/Tarvex Corporation/Portflash.conf",
+                          ReadFile(Sample().Profile()) + "\n" + extra));
+  }
+
+  ChildProcess::Options Cli(std::vector<std::string> args,
+                            const std::string& program = kCli) const {
+    args.insert(args.begin(), program);
+    return {.argv = args,
+            .env = {{"XDG_CONFIG_HOME", temp_ / "config"},
+                    {"XDG_CONFIG_DIRS", temp_ / "no-system-config"}},
+            .workDir = Sample().Dir()};
+  }
+
+  // The kvr images on `port` with the loader given, and `extra` options.
+  std::vector<std::string> Download(const std::string& port,
+                                    std::vector<std::string> extra = {"--yes"}) const {
+    extra.insert(extra.end(), {"--port", port, "--loader", Sample().Loader(), Sample().Agent()});
+    return extra;
+  }
+
+  TempDir temp_;
+};
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args :
@@ -35,117 +102,87 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
                                              {"--port"},
                                              {"a.bin", "b.bin"},
                                              {"--list-ports", "a.bin"}}) {
-    const RunResult run = RunCli(args);
+    const RunResult run = RunToEnd(Cli(args));
     EXPECT_EQ(run.status, 2) << args.size() << Describe(run);
     EXPECT_THAT(run.err, HasSubstr("usage: portflash-cli")) << Describe(run);
     EXPECT_EQ(run.out, "");
   }
-  EXPECT_EQ(RunCli({"--help"}).status, 0);
+  EXPECT_EQ(RunToEnd(Cli({"--help"})).status, 0);
 }
 
-// Installed: COM1 through "Ports", the loader through "LDR Filename" beside the
-// program, Enter at the power-off request; the unit gets the loader from its skip
-// offset and the agent whole. (Refused sets and unit codes: the image-set and JSON tests.)
-TEST_F(CliTest, ProfileFindsPortAndLoaderBesideTheProgramAndTheUnitGetsBothImages) {
+// Installed: COM1 through "Ports" (listed first), the loader through "LDR Filename"
+// beside the program, Enter at the power-off request; the unit gets the loader from
+// its skip offset and the agent whole. With --json the texts go to stderr and stdout
+// holds the report alone. (Refused sets and unit codes: the image-set tests and below.)
+TEST_F(CliTest, InstalledProgramFindsPortAndLoaderAndReportsEveryFigure) {
   SimProcess sim(kSim, {"--save-loader", "{dir}/loader.out", "--save-agent", "{dir}/agent.out"});
   ASSERT_TRUE(sim.Ready()) << sim.Log();
-  fs::create_directories(temp_ / "prog/loaders");
   const std::string program = temp_ / "prog/portflash-cli";
+  const std::string installed = temp_ / "prog/loaders/kvr.ldr";
+  fs::create_directories(temp_ / "prog/loaders");
   fs::copy_file(kCli, program);
-  fs::copy_file(Sample().Loader(), temp_ / "prog/loaders/kvr.ldr");
+  fs::copy_file(Sample().Loader(), installed);
   WriteProfile("[Ports]\nCOM1=" + sim.Device() + "\n");
+  EXPECT_THAT(RunToEnd(Cli({"--list-ports"})).out, StartsWith("COM1 - " + sim.Device() + "\n"));
 
-  ChildProcess::Options options = Cli({"--cable", "txrx", "images/kvr-agent.bin"}, program);
-  options.stdinText = "\n";
-  options.keepStdinOpen = true;  // only the Enter may let it go on
+  ChildProcess::Options options =
+      Cli({"--json", "--speed", "19200", "--cable", "all", "images/kvr-agent.bin"}, program);
+  options.stdinText = "\n";  // only the Enter may let it go on
   const RunResult run = RunToEnd(options);
   EXPECT_EQ(run.status, 0) << Describe(run) << sim.Log();
-  EXPECT_THAT(run.out, AllOf(HasSubstr("COM1 (" + sim.Device() + ")"),
-                             HasSubstr(temp_ / "prog/loaders/kvr.ldr"), HasSubstr(kSuccess)));
-  EXPECT_THAT(run.err, HasSubstr("Press Enter"));
-  const std::string loader = ReadFile(Sample().Loader());
   const std::string sent = ReadFile(sim.File("loader.out"));
-  ASSERT_TRUE(!sent.empty() && sent.size() <= loader.size()) << sim.Log();
-  const std::size_t skip = loader.size() - sent.size();
-  EXPECT_EQ(sent, loader.substr(skip));
-  EXPECT_THAT(run.out, HasSubstr("(from byte " + std::to_string(skip) + ")"));
+  ASSERT_FALSE(sent.empty()) << sim.Log();
+  EXPECT_THAT(ReadFile(Sample().Loader()), EndsWith(sent));
+  const std::size_t skip = fs::file_size(Sample().Loader()) - sent.size();
   EXPECT_EQ(ReadFile(sim.File("agent.out")), ReadFile(Sample().Agent()));
-}
-
-// Ctrl-C is the wizard's Cancel: no outcome, the port put back, status 130.
-TEST_F(CliTest, CtrlCCancelsAtOnceInEveryWait) {
-  struct Case {
-    std::vector<std::string> sim, cli;
-    std::string waitFor;
-  };
-  const std::vector<Case> cases = {
-      {{}, {}, "Press Enter"},  // nobody answers the power-off request
-      {{"--pace"}, {"--yes", "--speed", "19200"}, "% Done"},
-      // The unit expects a longer loader, so it never answers this one.
-      {{"--expect-loader", kCli}, {"--yes"}, "Waiting for device to complete..."},
-  };
-  for (const Case& c : cases) {
-    SimProcess sim(kSim, c.sim);
-    ASSERT_TRUE(sim.Ready()) << sim.Log();
-    std::chrono::milliseconds took{};
-    const RunResult run = Interrupt(Download(sim.Device(), c.cli), c.waitFor, &took);
-    EXPECT_EQ(run.status, 130) << c.waitFor << Describe(run);
-    EXPECT_LT(took, 5s) << c.waitFor;  // one read or one paced chunk, five times over
-    EXPECT_THAT(run.out, AllOf(HasSubstr(kCancelled), Not(HasSubstr("Update completed")),
-                               Not(HasSubstr("Timeout")), Not(HasSubstr("Failed to")),
-                               Not(HasSubstr("ERROR:"))));
-    // Nothing goes to the unit before the request is answered.
-    if (c.cli.empty()) {
-      EXPECT_THAT(run.err, Not(HasSubstr("Please Power on")));
-    }
+  EXPECT_THAT(run.err, AllOf(HasSubstr("COM1 (" + sim.Device() + ")"), HasSubstr(installed),
+                             HasSubstr("(from byte " + std::to_string(skip) + ")"),
+                             HasSubstr("Press Enter"), HasSubstr(kPowerOff), HasSubstr(kSuccess)));
+  auto json = ParseJson(run.out);
+  for (std::string key : {"loader_seconds", "agent_seconds"}) {
+    EXPECT_TRUE(json[key].find_first_not_of("0123456789.e-") == std::string::npos &&
+                std::stod(json[key]) < 30.0)
+        << key << " " << json[key];
+    json.erase(key);
   }
+  EXPECT_EQ(json, (std::map<std::string, std::string>{
+                      {"outcome", "65535"},
+                      {"outcome_name", "\"RESULT_SUCCESS\""},
+                      {"unit_code", "null"},
+                      {"outcome_text", Quoted(kSuccess)},
+                      {"port", "\"COM1\""},
+                      {"device", Quoted(sim.Device())},
+                      {"speed", "19200"},
+                      {"cable", "\"All Signals\""},
+                      {"loader", Quoted(installed)},
+                      {"agent", "\"images/kvr-agent.bin\""},
+                      {"products", "[\"NIMBREL7010\",\"NIMBREL7020\"]"},
+                      {"loader_skip", std::to_string(skip)},
+                      {"loader_bytes_sent", std::to_string(sent.size())},
+                      {"agent_bytes_sent", std::to_string(fs::file_size(Sample().Agent()))},
+                      {"cancelled", "false"},
+                      {"exit_status", "0"}}));
 }
 
-TEST_F(CliTest, ListPortsStartsWithTheComNamesAndTheirDevices) {
-  WriteProfile("[Ports]\nCOM2=/dev/ttyUSB9\n");
-  const RunResult run = RunCli({"--list-ports"});
-  ASSERT_EQ(run.status, 0) << Describe(run);
-  std::istringstream in(run.out);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_GE(lines.size(), 4u) << run.out;
-  EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 4),
-            (std::vector<std::string>{"COM1 - /dev/ttyS0", "COM2 - /dev/ttyUSB9",
-                                      "COM3 - /dev/ttyS2", "COM4 - /dev/ttyS3"}));
-}
-
-// A second program is refused with 121 and the holder's name, whether the holder is
-// a portflash-cli that streams (and goes on undisturbed to its end, as the COM page's
-// test open is refused too) or another kind of program holding the port's lock.
+// A second program is refused with 121 and the name of the portflash-cli that streams,
+// which goes on undisturbed to its end (the lock holder is named, not the simulator
+// that has the device open too).
 TEST_F(CliTest, PortHeldByAnotherProgramNamesIt) {
   SimProcess sim(kSim, {"--pace", "--save-agent", "{dir}/agent.out"});
   ASSERT_TRUE(sim.Ready()) << sim.Log();
   ChildProcess first;
   ASSERT_TRUE(first.Start(Cli(Download(sim.Device()))));
   ASSERT_TRUE(first.WaitForOutput("% Done", 20s)) << first.Stdout() << first.Stderr();
-  const std::string inUse = sim.Device() + " is in use by another program (";
-  RunResult second = RunCli(Download(sim.Device()), 20s);
+  const RunResult second = RunToEnd(Cli(Download(sim.Device())));
   EXPECT_EQ(second.status, 1) << Describe(second);
-  EXPECT_EQ(ReasonLine(second.out),
-            inUse + "portflash-cli, process " + std::to_string(first.Pid()) + ").");
-  EXPECT_THAT(second.out, Not(HasSubstr(kPowerOff)));
-  OpenFailure why;
-  EXPECT_EQ(OpenCommPort(sim.Device().c_str(), &why), nullptr);
-  EXPECT_EQ(why.kind, OpenError::Busy);
+  // The reason is the line under message 121, and the unit is never asked for.
+  EXPECT_THAT(second.out, AllOf(HasSubstr(kOpenFailed + "\n" + sim.Device() +
+                                          " is in use by another program (portflash-cli, process " +
+                                          std::to_string(first.Pid()) + ").\n"),
+                                Not(HasSubstr(kPowerOff))));
   EXPECT_EQ(first.Wait(60s), 0) << first.Stdout() << first.Stderr() << sim.Log();
   ASSERT_TRUE(sim.WaitForReport(1, 5s)) << sim.Log();
-  EXPECT_THAT(sim.Report(), ::testing::ElementsAre(::testing::StartsWith("ok ")));
   EXPECT_EQ(ReadFile(sim.File("agent.out")), ReadFile(Sample().Agent()));
-
-  ChildProcess holder;
-  ASSERT_TRUE(holder.Start(
-      Command({"/bin/sh", "-c", "exec 9<>\"$0\" && flock -n 9 && echo locked && exec sleep 30",
-               sim.Device()})));
-  ASSERT_TRUE(holder.WaitForOutput("locked", 10s)) << holder.Stderr();
-  second = RunCli(Download(sim.Device()));
-  EXPECT_EQ(second.status, 1) << Describe(second);
-  EXPECT_EQ(ReasonLine(second.out),
-            inUse + "sleep, process " + std::to_string(holder.Pid()) + ").");
 }
 
 // As root the CLI runs as nobody on a device of group dialout (or tty); otherwise the device is
@@ -180,15 +217,114 @@ TEST_F(CliTest, DeviceTheUserMayNotOpenNamesTheGroupAndTheCommand) {
   fs::copy_file(Sample().Agent(), shared / "kvr-agent.bin");
   argv.insert(argv.end(), {"--yes", "--port", device, "--loader", shared / "kvr.ldr",
                            shared / "kvr-agent.bin"});
-  ChildProcess::Options options = Command(argv);
-  options.env["XDG_CONFIG_HOME"] = shared / "config";
-  options.env["XDG_CONFIG_DIRS"] = shared / "no-system-config";
-  const RunResult run = RunToEnd(options);
+  const RunResult run = RunToEnd({.argv = argv,
+                                  .env = {{"XDG_CONFIG_HOME", shared / "config"},
+                                          {"XDG_CONFIG_DIRS", shared / "no-system-config"}}});
   EXPECT_EQ(run.status, 1) << Describe(run);
-  EXPECT_EQ(ReasonLine(run.out), "Permission denied for " + device + ": it belongs to group " +
-                                     group + "; add yourself with: sudo usermod -aG " + group +
-                                     " $USER, then log in again")
+  EXPECT_THAT(run.out, HasSubstr(kOpenFailed + "\nPermission denied for " + device +
+                                 ": it belongs to group " + group +
+                                 "; add yourself with: sudo usermod -aG " + group +
+                                 " $USER, then log in again\n"))
       << Describe(run);
+}
+
+// The other ends: only the members that differ from a complete download. Each
+// stdout must be the object alone, even where the handshake prints its dots. Ctrl-C
+// is the wizard's Cancel in every wait: no outcome, the port put back, status 130.
+TEST_F(CliTest, JsonNamesEveryOtherEnd) {
+  // Quotes, a backslash, a tab and a byte that is no UTF-8 (shown as U+FFFD).
+  const std::string odd = temp_ / "kvr \"q\" \\ \t\xff.bin";
+  ASSERT_TRUE(WriteFile(odd, ReadFile(Sample().Agent())));
+  const std::string noPort = temp_ / "no-port";
+  // A FIFO as the agent is refused as a missing file, not waited on (a blocking open
+  // would wait for a writer until the run's time-out).
+  const std::string fifo = temp_ / "kvr-fifo.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::map<std::string, std::string> cancelled = {{"outcome", "null"},
+                                                        {"outcome_name", "\"CANCELLED\""},
+                                                        {"cancelled", "true"},
+                                                        {"outcome_text", Quoted(kCancelled)},
+                                                        {"exit_status", "130"}};
+  struct Case {
+    std::vector<std::string> sim;   // empty: no unit, the port is noPort
+    std::vector<std::string> args;  // with a unit: the options before the kvr images
+    std::string cancelAt;           // Ctrl-C once this shows
+    std::map<std::string, std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {{"--agent-code", "13"},
+       {"--yes"},
+       "",
+       {{"outcome", "13"},
+        {"outcome_name", "\"UNIT_CODE\""},
+        {"unit_code", "13"},
+        {"outcome_text", "\"ERROR: This image is for another NIMBREL model\""},
+        {"exit_status", "1"}}},
+      // Retries print dots on stdout, which must not reach the report.
+      {{"--wrong-reply", "1:2:0x33"},
+       {"--yes"},
+       "",
+       {{"outcome", "65531"},
+        {"outcome_name", "\"RESULT_SYNC_FAILED\""},
+        {"outcome_text", "\"Failed to synchronise with device\""},
+        {"loader_seconds", "null"},
+        {"exit_status", "1"}}},
+      {{},
+       {"--yes", "--port", noPort, fifo},
+       "",
+       {{"outcome", "null"},
+        {"outcome_name", "\"REFUSED\""},
+        {"outcome_text", "\"Unable to find the bin file specified. Please check and try again\""},
+        {"loader", "null"},
+        {"products", "[]"},
+        {"loader_seconds", "null"},
+        {"exit_status", "1"}}},
+      {{},
+       {"--yes", "--port", noPort, "--loader", Sample().Loader(), odd},
+       "",
+       {{"outcome", "65526"},
+        {"outcome_name", "\"RESULT_OPEN_FAILED\""},
+        {"outcome_text", Quoted(kOpenFailed + "\nThe device " + noPort + " does not exist.")},
+        {"agent", Quoted(temp_.Path() + "/kvr \\\"q\\\" \\\\ \\t\xef\xbf\xbd.bin")},
+        {"loader_bytes_sent", "0"},
+        {"agent_seconds", "null"},
+        {"exit_status", "1"}}},
+      {{"--quiet"}, {}, "Press Enter", cancelled},  // nobody answers the power-off request
+      {{"--silent"}, {"--yes"}, "Please Power on your unit", cancelled},
+      {{"--pace"}, {"--yes", "--speed", "19200"}, "% Done", cancelled},
+      // The unit expects a longer loader, so it never answers this one.
+      {{"--expect-loader", kCli}, {"--yes"}, "Waiting for device to complete...", cancelled},
+  };
+  for (const Case& c : cases) {
+    std::optional<SimProcess> sim;
+    std::vector<std::string> args = c.args;
+    if (!c.sim.empty()) {
+      sim.emplace(kSim, c.sim);
+      ASSERT_TRUE(sim->Ready()) << sim->Log();
+      args = Download(sim->Device(), c.args);
+    }
+    args.insert(args.begin(), "--json");
+    ChildProcess::Options options = Cli(args);
+    options.stdinText = "";  // open, and nobody at it
+    ChildProcess cli;
+    ASSERT_TRUE(cli.Start(options));
+    if (!c.cancelAt.empty()) {
+      EXPECT_TRUE(cli.WaitForOutput(c.cancelAt, 20s)) << c.cancelAt;
+      cli.Signal(SIGINT);
+    }
+    const RunResult run{cli.Wait(30s), cli.Stdout(), cli.Stderr()};
+    auto json = ParseJson(run.out);
+    EXPECT_EQ(std::to_string(run.status), c.expected.at("exit_status")) << Describe(run);
+    for (const auto& [key, value] : c.expected) EXPECT_EQ(json[key], value) << key << json["error"];
+    if (c.cancelAt.empty()) continue;
+    EXPECT_LT(cli.LastWaitTime(), 5s);  // one read or one paced chunk, five times over
+    EXPECT_THAT(run.err, AllOf(Not(HasSubstr("Update completed")), Not(HasSubstr("Timeout")),
+                               Not(HasSubstr("Failed to")), Not(HasSubstr("ERROR:"))));
+    // Nothing goes to the unit before the request is answered.
+    if (c.args.empty()) {
+      EXPECT_THAT(run.err, Not(HasSubstr("Please Power on")));
+    }
+  }
 }
 
 }  // namespace

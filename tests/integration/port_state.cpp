@@ -1,10 +1,9 @@
-// termios2 through the kernel's own header, which cannot share a file with <termios.h>.
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "line_harness.h"
+#include "port_state.h"
 
 namespace portflash::testing {
 
@@ -18,7 +17,6 @@ PortState ReadPortState(const std::string& device) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&tio);
     state.termios.assign(bytes, bytes + sizeof tio);
     state.exclusive = exclusive;
-    state.read = true;
   }
   ::close(fd);
   return state;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
@@ -58,19 +57,15 @@ bool ChildProcess::Start(const Options& options) {
     const std::string& text = *options.stdinText;
     // A child that went already leaves the write failing; its status says why.
     if (!text.empty() && write(inFd_, text.data(), text.size()) < 0) CloseStdin();
-    if (!options.keepStdinOpen) CloseStdin();
   }
   return true;
 }
 
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  for (bool more = true;; more = Running()) {
-    if (Stdout().find(text) != std::string::npos || Stderr().find(text) != std::string::npos)
-      return true;
-    if (!more || std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  const auto shown = [&] {
+    return Stdout().find(text) != std::string::npos || Stderr().find(text) != std::string::npos;
+  };
+  return Eventually([&] { return shown() || !Running(); }, timeout) && shown();
 }
 
 void ChildProcess::Signal(int number) {
@@ -92,14 +87,10 @@ bool ChildProcess::Running() {
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
   const auto start = std::chrono::steady_clock::now();
-  while (Running()) {
-    if (std::chrono::steady_clock::now() - start >= timeout) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      status_ = -1;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+  if (!Eventually([&] { return !Running(); }, timeout)) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    status_ = -1;
   }
   lastWait_ = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
@@ -124,13 +115,11 @@ SimProcess::SimProcess(const std::string& executable, const std::vector<std::str
   if (dir_.Path().empty() || !process_.Start(options)) return;
   // The path is the first line on stdout; stderr may speak first. A sanitized build
   // on a loaded machine may take seconds to start.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::string out;
-  while ((out = process_.Stdout()).find('\n') == std::string::npos) {
-    if (!process_.Running() || std::chrono::steady_clock::now() >= until) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  device_ = out.substr(0, out.find('\n'));
+  Eventually(
+      [&] { return !process_.Running() || process_.Stdout().find('\n') != std::string::npos; },
+      std::chrono::seconds(30));
+  const std::string out = process_.Stdout();
+  if (out.find('\n') != std::string::npos) device_ = out.substr(0, out.find('\n'));
 }
 
 std::vector<std::string> SimProcess::Report() const {
@@ -141,12 +130,7 @@ std::vector<std::string> SimProcess::Report() const {
 }
 
 bool SimProcess::WaitForReport(std::size_t lines, std::chrono::milliseconds timeout) const {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  while (Report().size() < lines) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return Eventually([&] { return Report().size() >= lines; }, timeout);
 }
 
 int SimProcess::Stop(std::chrono::milliseconds timeout) {

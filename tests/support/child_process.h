@@ -15,6 +15,7 @@
 
 namespace portflash::testing {
 
+// Neither this nor SimProcess can be copied: each owns a TempDir.
 class ChildProcess {
  public:
   struct Options {
@@ -22,15 +23,11 @@ class ChildProcess {
     std::map<std::string, std::string> env{};  // added to (or replacing in) this one's
     std::string workDir{};                     // empty: this process's
     // Without stdinText stdin is /dev/null; with it, a pipe that gets the text and
-    // stays open when keepStdinOpen is set.
+    // stays open while this object lives (a program at a prompt waits for more).
     std::optional<std::string> stdinText{};
-    bool keepStdinOpen = false;
   };
 
-  ChildProcess() = default;
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Start(const Options& options);
   pid_t Pid() const { return pid_; }
@@ -82,8 +79,6 @@ class SimProcess {
  public:
   SimProcess(const std::string& executable, const std::vector<std::string>& args);
   ~SimProcess() { Stop(); }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // True once the simulator has printed its device path.
   bool Ready() const { return !device_.empty(); }

@@ -1,6 +1,8 @@
 #pragma once
 // What every suite shares: the program's texts that tests look for, a temporary
 // folder, file reading and writing, and the sample image set.
+#include <chrono>
+#include <functional>
 #include <string>
 
 namespace portflash::testing {
@@ -29,6 +31,9 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 // Makes the folders on its way.
 bool WriteFile(const std::string& path, const std::string& content);
+
+// Polls until pred holds or the limit has passed; pred's last answer.
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit);
 
 // The sample image set, made once by scripts/make-sample-set (a 40 KiB agent, which
 // takes a few seconds on a paced line, and a 4 KiB loader body).
