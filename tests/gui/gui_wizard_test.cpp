@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -57,7 +56,6 @@ struct Harness {
     app.StopDownload();
     if (!QTest::qWaitFor([this] { return context.downloads.AllEnded(); }, 20000)) std::abort();
   }
-  CDownloadPage& Download() { return wizard->DownloadPage(); }
   bool Click(QWizard::WizardButton which) {  // true when the page changed
     const int before = wizard->currentId();
     wizard->button(which)->click();
@@ -70,12 +68,6 @@ struct Harness {
   }
   bool WaitForText(int id, int count = 1, int timeoutMs = 10000) const {
     return QTest::qWaitFor([&] { return Texts().count(StringResource(id)) >= count; }, timeoutMs);
-  }
-  // The engine's calls come from the download thread; the page has them once the
-  // GUI thread has run what they posted.
-  void FromDownloadThread(const std::function<void(CUpdateApp&)>& calls) {
-    std::thread([&] { calls(app); }).join();
-    QCoreApplication::sendPostedEvents(&Download(), QEvent::MetaCall);
   }
 
   QtDialogs dialogs;
@@ -156,59 +148,53 @@ class WizardTest : public QObject {
     m_profile.WriteString("LDR Filename", "kvr", "loaders/kvr.ldr");
   }
 
-  // Pulses move the synchronisation bar by 5, the image bars add the deltas; a
-  // step past 100 starts over, and the done value fills the bar.
-  void bars() {
+  // The engine's calls come from the download thread; the page shows what they
+  // posted on the timer's tick. Pulses move the synchronisation bar by 5, the image
+  // bars add the deltas, a step past 100 starts over, and done fills the bar.
+  void display() {
     Harness h(m_profile);
-    const auto bars = [&] {
-      CDownloadPage& page = h.Download();
-      return QList<int>{page.SyncBar()->value(), page.BootBar()->value(), page.AgentBar()->value()};
+    CDownloadPage& page = h.wizard->DownloadPage();
+    const auto shown = [&](const std::function<void(CUpdateApp&)>& calls) {
+      std::thread([&] { calls(h.app); }).join();
+      QCoreApplication::sendPostedEvents(&page, QEvent::MetaCall);
+      page.OnTimer();
+      QStringList texts;
+      for (const QProgressBar* bar : {page.SyncBar(), page.BootBar(), page.AgentBar()}) {
+        texts << QString::number(bar->value());
+      }
+      return texts << page.BootPercent()->text() << page.BootEstimate()->text()
+                   << page.AgentPercent()->text() << page.AgentEstimate()->text();
     };
     const auto pulse = [](CUpdateApp& app, int times) {
       for (int i = 0; i < times; ++i) app.StepProgress(PROGRESS_SYNC, 0);
     };
-    h.FromDownloadThread([&](CUpdateApp& app) {
-      pulse(app, 3);
-      app.StepProgress(PROGRESS_BOOT, 30);
-      app.StepProgress(PROGRESS_BOOT, 12);
-      app.StepProgress(PROGRESS_AGENT, 60);
-    });
-    QCOMPARE(bars(), QList<int>({15, 42, 60}));
-    h.FromDownloadThread([&](CUpdateApp& app) {
-      pulse(app, 17);
-      app.StepProgress(PROGRESS_AGENT, 40);
-    });
-    QCOMPARE(bars(), QList<int>({100, 42, 100}));
-    h.FromDownloadThread([&](CUpdateApp& app) {
-      pulse(app, 1);
-      app.StepProgress(PROGRESS_AGENT, 1);
-      app.StepProgress(PROGRESS_BOOT, PROGRESS_DONE);
-    });
-    QCOMPARE(bars(), QList<int>({0, 100, 0}));
-  }
-
-  // The boot and agent rows' texts, as the timer's tick shows them.
-  void texts() {
-    Harness h(m_profile);
-    const auto texts = [&] {
-      CDownloadPage& page = h.Download();
-      page.OnTimer();
-      return QStringList{page.BootPercent()->text(), page.BootEstimate()->text(),
-                         page.AgentPercent()->text(), page.AgentEstimate()->text()};
-    };
-    h.FromDownloadThread([](CUpdateApp& app) {
-      app.ShowEstimate(PROGRESS_BOOT, 42, 75);
-      app.ShowEstimate(PROGRESS_AGENT, 0, 6000);  // minutes are not cut to two digits
-    });
-    QCOMPARE(texts(),
-             QStringList({"42% Done", "Time left: 01:15", "0% Done", "Time left: 100:00"}));
-    h.FromDownloadThread([](CUpdateApp& app) {
-      app.ShowComplete(PROGRESS_BOOT);
-      app.ShowComplete(PROGRESS_AGENT);
-      app.ShowTook(PROGRESS_AGENT, 37);
-    });
-    QCOMPARE(texts(), QStringList({"Complete", "Waiting for device to complete...", "Complete",
-                                   "Took: 37 secs"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 3);
+               app.StepProgress(PROGRESS_BOOT, 30);
+               app.StepProgress(PROGRESS_BOOT, 12);
+               app.StepProgress(PROGRESS_AGENT, 60);
+               app.ShowEstimate(PROGRESS_BOOT, 42, 75);
+               app.ShowEstimate(PROGRESS_AGENT, 0, 6000);  // minutes are not cut to two digits
+             }),
+             QStringList({"15", "42", "60", "42% Done", "Time left: 01:15", "0% Done",
+                          "Time left: 100:00"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 17);
+               app.StepProgress(PROGRESS_AGENT, 40);
+             }).mid(0, 3),
+             QStringList({"100", "42", "100"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 1);
+               app.StepProgress(PROGRESS_AGENT, 1);
+               app.ShowComplete(PROGRESS_BOOT);
+             }).mid(0, 5),
+             QStringList({"0", "100", "0", "Complete", "Waiting for device to complete..."}));
+    QCOMPARE(shown([](CUpdateApp& app) {
+               app.ShowComplete(PROGRESS_AGENT);
+               app.ShowTook(PROGRESS_AGENT, 37);
+             }).mid(2),
+             QStringList({"100", "Complete", "Waiting for device to complete...", "Complete",
+                          "Took: 37 secs"}));
   }
 
   // A download thread waiting for a box is let go (No) when the GUI shuts down,
@@ -347,7 +333,7 @@ class WizardTest : public QObject {
 
     QVERIFY(h.Click(QWizard::NextButton));
     QVERIFY2(h.WaitForText(IDS_UPDATE_OK, 1, 30000), sim.Log().c_str());
-    CDownloadPage& page = h.Download();
+    CDownloadPage& page = h.wizard->DownloadPage();
     QAbstractButton* again = h.wizard->button(QWizard::FinishButton);
     QCOMPARE(again->text(), QStringLiteral("Again?"));
     QTRY_VERIFY(again->isEnabled());  // on the next tick
