@@ -1,24 +1,38 @@
 // The wizard: the download page's display as the engine drives it from its own
-// thread; a technician's session against portflash-sim on a real pseudo-terminal;
-// and the program's own start-up and exit (in a child process running its main flow).
+// thread; what steps 3 and 4 show of the files; a technician's session against
+// portflash-sim on a real pseudo-terminal; and the program's own start-up and exit
+// (in a child process running its main flow).
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
+#include <QTextLayout>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
+#include "app/update_app.h"
 #include "engine/result_code.h"
+#include "gui/base_wizard.h"
+#include "gui/download_page.h"
+#include "gui/gui_context.h"
+#include "gui/gui_progress_view.h"
+#include "gui/path_label.h"
 #include "gui/program.h"
+#include "gui/qt_dialogs.h"
+#include "gui/setup_pages.h"
 #include "gui/text.h"
 #include "qt/qsettings_profile.h"
 #include "res/string_table.h"
-#include "wizard_harness.h"
+#include "support/child_process.h"
+#include "support/fakes.h"
+#include "support/harness.h"
+#include "unit/image_test_files.h"
 
 using namespace portflash;
 using namespace portflash::testing;
@@ -26,19 +40,44 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string Text(int id) {
-  return LoadStringResource(id);
-}
+// The real wizard, its boxes answered (OK; Yes when `yes`) and recorded. Its end is
+// the program's: the application object must outlive every thread that uses it.
+struct Harness {
+  explicit Harness(Profile& profile) : app(profile, dialogs) {
+    AttachGui(app, progress);
+    dialogs.SetAutoAnswer([this](QtDialogs::Kind kind, const std::string&) {
+      return kind == QtDialogs::Kind::Message || yes;
+    });
+    wizard = std::make_unique<CBaseWizard>(context);
+    dialogs.SetParentWidget(wizard.get());
+  }
+  ~Harness() {
+    DetachGui(app, dialogs);
+    wizard.reset();
+    app.StopDownload();
+    if (!QTest::qWaitFor([this] { return context.downloads.AllEnded(); }, 20000)) std::abort();
+  }
+  bool Click(QWizard::WizardButton which) {  // true when the page changed
+    const int before = wizard->currentId();
+    wizard->button(which)->click();
+    return wizard->currentId() != before;
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const std::string& text : dialogs.Texts()) texts << FromCore(text);
+    return texts;
+  }
+  bool WaitForText(int id, int count = 1, int timeoutMs = 10000) const {
+    return QTest::qWaitFor([&] { return Texts().count(StringResource(id)) >= count; }, timeoutMs);
+  }
 
-// Texts as Qt Test prints them when they differ.
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
-QStringList Q(const std::vector<std::string>& texts) {
-  QStringList list;
-  for (const std::string& text : texts) list << Q(text);
-  return list;
-}
+  QtDialogs dialogs;
+  GuiProgressView progress;
+  CUpdateApp app;
+  GuiContext context{app, dialogs, progress, {}};
+  std::unique_ptr<CBaseWizard> wizard;
+  bool yes = false;
+};
 
 void Say(const std::string& line) {
   std::printf("%s\n", line.c_str());
@@ -110,64 +149,53 @@ class WizardTest : public QObject {
     m_profile.WriteString("LDR Filename", "kvr", "loaders/kvr.ldr");
   }
 
-  // Pulses move the synchronisation bar by 5, the image bars add the deltas; a
-  // step past 100 starts over, and the done value fills the bar.
-  void bars() {
-    WizardHarness h(m_profile);
-    const auto bars = [&] {
-      CDownloadPage& page = h.Download();
-      return QList<int>{page.SyncBar()->value(), page.BootBar()->value(), page.AgentBar()->value()};
+  // The engine's calls come from the download thread; the page shows what they
+  // posted on the timer's tick. Pulses move the synchronisation bar by 5, the image
+  // bars add the deltas, a step past 100 starts over, and done fills the bar.
+  void display() {
+    Harness h(m_profile);
+    CDownloadPage& page = h.wizard->DownloadPage();
+    const auto shown = [&](const std::function<void(CUpdateApp&)>& calls) {
+      std::thread([&] { calls(h.app); }).join();
+      QCoreApplication::sendPostedEvents(&page, QEvent::MetaCall);
+      page.OnTimer();
+      QStringList texts;
+      for (const QProgressBar* bar : {page.SyncBar(), page.BootBar(), page.AgentBar()}) {
+        texts << QString::number(bar->value());
+      }
+      return texts << page.BootPercent()->text() << page.BootEstimate()->text()
+                   << page.AgentPercent()->text() << page.AgentEstimate()->text();
     };
     const auto pulse = [](CUpdateApp& app, int times) {
       for (int i = 0; i < times; ++i) app.StepProgress(PROGRESS_SYNC, 0);
     };
-    FromDownloadThread(h, [&](CUpdateApp& app) {
-      pulse(app, 3);
-      app.StepProgress(PROGRESS_BOOT, 30);
-      app.StepProgress(PROGRESS_BOOT, 12);
-      app.StepProgress(PROGRESS_AGENT, 60);
-    });
-    QCOMPARE(bars(), QList<int>({15, 42, 60}));
-    FromDownloadThread(h, [&](CUpdateApp& app) {
-      pulse(app, 17);
-      app.StepProgress(PROGRESS_AGENT, 40);
-    });
-    QCOMPARE(bars(), QList<int>({100, 42, 100}));
-    FromDownloadThread(h, [&](CUpdateApp& app) {
-      pulse(app, 1);
-      app.StepProgress(PROGRESS_AGENT, 1);
-      app.StepProgress(PROGRESS_BOOT, PROGRESS_DONE);
-    });
-    QCOMPARE(bars(), QList<int>({0, 100, 0}));
-    FromDownloadThread(h, [&](CUpdateApp& app) {
-      pulse(app, 1);
-      app.StepProgress(PROGRESS_AGENT, 41);
-    });
-    QCOMPARE(bars(), QList<int>({5, 100, 41}));
-  }
-
-  // The boot and agent rows' texts, as the timer's tick shows them.
-  void texts() {
-    WizardHarness h(m_profile);
-    const auto texts = [&] {
-      CDownloadPage& page = h.Download();
-      page.OnTimer();
-      return QStringList{page.BootPercent()->text(), page.BootEstimate()->text(),
-                         page.AgentPercent()->text(), page.AgentEstimate()->text()};
-    };
-    FromDownloadThread(h, [](CUpdateApp& app) {
-      app.ShowEstimate(PROGRESS_BOOT, 42, 75);
-      app.ShowEstimate(PROGRESS_AGENT, 0, 6000);  // minutes are not cut to two digits
-    });
-    QCOMPARE(texts(),
-             QStringList({"42% Done", "Time left: 01:15", "0% Done", "Time left: 100:00"}));
-    FromDownloadThread(h, [](CUpdateApp& app) {
-      app.ShowComplete(PROGRESS_BOOT);
-      app.ShowComplete(PROGRESS_AGENT);
-      app.ShowTook(PROGRESS_AGENT, 37);
-    });
-    QCOMPARE(texts(), QStringList({"Complete", "Waiting for device to complete...", "Complete",
-                                   "Took: 37 secs"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 3);
+               app.StepProgress(PROGRESS_BOOT, 30);
+               app.StepProgress(PROGRESS_BOOT, 12);
+               app.StepProgress(PROGRESS_AGENT, 60);
+               app.ShowEstimate(PROGRESS_BOOT, 42, 75);
+               app.ShowEstimate(PROGRESS_AGENT, 0, 6000);  // minutes are not cut to two digits
+             }),
+             QStringList({"15", "42", "60", "42% Done", "Time left: 01:15", "0% Done",
+                          "Time left: 100:00"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 17);
+               app.StepProgress(PROGRESS_AGENT, 40);
+             }).mid(0, 3),
+             QStringList({"100", "42", "100"}));
+    QCOMPARE(shown([&](CUpdateApp& app) {
+               pulse(app, 1);
+               app.StepProgress(PROGRESS_AGENT, 1);
+               app.ShowComplete(PROGRESS_BOOT);
+             }).mid(0, 5),
+             QStringList({"0", "100", "0", "Complete", "Waiting for device to complete..."}));
+    QCOMPARE(shown([](CUpdateApp& app) {
+               app.ShowComplete(PROGRESS_AGENT);
+               app.ShowTook(PROGRESS_AGENT, 37);
+             }).mid(2),
+             QStringList({"100", "Complete", "Waiting for device to complete...", "Complete",
+                          "Took: 37 secs"}));
   }
 
   // A download thread waiting for a box is let go (No) when the GUI shuts down,
@@ -186,6 +214,92 @@ class WizardTest : public QObject {
     QCoreApplication::processEvents();
   }
 
+  // Every case of ".bin" is listed, also by a dialog that matches patterns
+  // case-sensitively (as the desktop's may), and a name typed without extension
+  // finds the file whatever the case of its extension.
+  void browseListsEveryCaseAndFindsATypedNameWithoutExtension() {
+    const QString dir = FromCore(m_dir.Path()) + "/browse";
+    for (const char* name : {"a.bin", "b.BIN", "c.Bin", "kvr-agent.bIn", "notes.txt"}) {
+      QVERIFY(WriteFile(ToCore(dir + "/" + name), "x"));
+    }
+    BinFileDialog dialog(nullptr);
+    const QString filter = dialog.nameFilters().constFirst();
+    const QStringList patterns =
+        filter.mid(filter.indexOf(u'(') + 1).chopped(1).split(u' ', Qt::SkipEmptyParts);
+    QCOMPARE(QDir(dir).entryList(patterns, QDir::Files | QDir::CaseSensitive, QDir::Name),
+             QStringList({"a.bin", "b.BIN", "c.Bin", "kvr-agent.bIn"}));
+
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setDirectory(dir);
+    dialog.show();
+    dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("kvr-agent");
+    QString box;  // a "not found" box would stop accept() in its own event loop
+    QTimer::singleShot(0, [&] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        box = modal->windowTitle();
+        modal->close();
+      }
+    });
+    dialog.accept();
+    QCOMPARE(box, QString());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.selectedFiles(), QStringList({dir + "/kvr-agent"}));
+    QCOMPARE(WithBinExtension(dialog.selectedFiles().constFirst()), dir + "/kvr-agent.bIn");
+    QCOMPARE(WithBinExtension(dir + "/notes"), dir + "/notes");
+  }
+
+  // Step 4: a 120-character file name is shortened once, with one ellipsis, to the
+  // label's width (its own 30-character form does not fit); the tool tip has it
+  // whole. Hyphenated product names are never split across lines.
+  void confirmationShowsLongPathAndWholeProductNames() {
+    const QStringList products = {"NIMBREL7010", "PRODUCT02-LONGNAME", "NIMBREL-7030-X/Y.Z",
+                                  "CORVANE-2200-LONGNAME"};
+    MapProfile profile;
+    profile.sections["LDR Filename"]["kvr"] = "kvr.ldr";
+    std::string loader = Bytes({0xFF, 0xFF, 0xFF, 0xFF});
+    std::string agent;
+    for (const QString& product : products) {
+      loader += "P" + Bytes({0x01}) + ToCore(product) + '\0';
+      agent += Product(ToCore(product));
+    }
+    QVERIFY(WriteFile(m_dir.Path() + "/set/kvr.ldr", loader + Bytes({0xFF}) + "body"));
+    // 120 characters, none to break at
+    const std::string path = m_dir.Path() + "/set/kvr-" + std::string(112, 'n') + ".bin";
+    QVERIFY(WriteFile(path, agent + Record('I', "") + "body"));
+
+    Harness h(profile);
+    h.app.SetAppDir((m_dir.Path() + "/set/").c_str());
+    QCOMPARE(h.app.SetAgentPath(path.c_str()), 1);
+    CPowerOffPage& page = h.wizard->PowerOffPage();
+    page.OnSetActive();
+
+    PathLabel* file = page.FileName();
+    QCOMPARE(file->toolTip(), FromCore(path));
+    for (int width : {150, 400, 2000}) {
+      file->resize(width, file->height());
+      const QString shown = file->ShownText();
+      QVERIFY2(shown.count(QStringLiteral("...")) + shown.count(QChar(0x2026)) == 1,
+               qPrintable(shown));
+      QVERIFY(file->fontMetrics().horizontalAdvance(shown) <= file->contentsRect().width());
+    }
+    QCOMPARE(file->ShownText(), FromCore(h.app.GetAbbreviatedAgentPath(30)));  // it fits
+
+    QLabel* list = page.Products();
+    QTextLayout layout(list->text(), list->font());
+    layout.setTextOption(QTextOption(Qt::AlignLeft));  // word wrap, as the label's
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(list->fontMetrics().horizontalAdvance("PRODUCT02-LONGNAME X"));
+      lines << list->text().mid(line.textStart(), line.textLength()).remove(QChar(0x2060));
+    }
+    layout.endLayout();
+    QVERIFY2(lines.size() >= 3, qPrintable(lines.join('|')));
+    for (const QString& part : lines.join(' ').split(u' ', Qt::SkipEmptyParts)) {
+      QVERIFY2(products.contains(part), qPrintable(lines.join('|')));
+    }
+  }
+
   // One unit: step 2 refuses (Next and Back) a port that does not open; step 3
   // refuses what cannot be flashed; step 4 shows the choice; step 5 flashes. Then
   // "Again?" calls a unit that never answers: Cancel answered No goes on, Yes
@@ -196,37 +310,35 @@ class WizardTest : public QObject {
     QVERIFY2(sim.Ready(), sim.Log().c_str());
     const std::string missing = sim.File("missing");
     m_profile.WriteString("Ports", "COM1", missing);
-    WizardHarness h(m_profile);
-    h.App().SetAppDir((m_samples.Dir() + "/").c_str());
-    QVERIFY(h.Show());
-    QVERIFY(h.Next());
-    QVERIFY(!h.Next());
-    QVERIFY(!h.Back());
-    QCOMPARE(h.CurrentId(), int(CBaseWizard::kCommPage));
+    Harness h(m_profile);
+    h.app.SetAppDir((m_samples.Dir() + "/").c_str());
+    h.wizard->show();
+    QApplication::setActiveWindow(h.wizard.get());
+    QVERIFY(QTest::qWaitForWindowActive(h.wizard.get()));
+    QVERIFY(h.Click(QWizard::NextButton));
+    QVERIFY(!h.Click(QWizard::NextButton));
+    QVERIFY(!h.Click(QWizard::BackButton));
+    QCOMPARE(h.wizard->currentId(), int(CBaseWizard::kCommPage));
     m_profile.WriteString("Ports", "COM1", sim.Device());
-    QVERIFY(h.Next());
+    QVERIFY(h.Click(QWizard::NextButton));
 
     // Which sets are refused is the image-set tests' concern: one stands for them.
-    h.Wizard().BinFilePage().PathEdit()->setText(FromCore(m_samples.Dir() + "/missing.bin"));
-    QVERIFY(!h.Next());
-    h.Wizard().BinFilePage().PathEdit()->setText(FromCore(m_samples.Agent()));
-    QVERIFY(h.Next());
-    CPowerOffPage& confirm = h.Wizard().PowerOffPage();
-    QCOMPARE(
-        QStringList(
-            {confirm.PortName()->text(), confirm.Speed()->text(), confirm.BootFile()->text()}),
-        QStringList({"COM1", "115200", FromCore(m_samples.Loader())}));  // the rest: gui_pages_test
+    h.wizard->BinFilePage().PathEdit()->setText(FromCore(m_samples.Dir() + "/missing.bin"));
+    QVERIFY(!h.Click(QWizard::NextButton));
+    h.wizard->BinFilePage().PathEdit()->setText(FromCore(m_samples.Agent()));
+    QVERIFY(h.Click(QWizard::NextButton));
+    CPowerOffPage& confirm = h.wizard->PowerOffPage();
+    QCOMPARE(QStringList(
+                 {confirm.PortName()->text(), confirm.Speed()->text(), confirm.BootFile()->text()}),
+             QStringList({"COM1", "115200", FromCore(m_samples.Loader())}));
 
-    QVERIFY(h.Next());
-    QVERIFY2(h.WaitForText(Text(IDS_UPDATE_OK), 1, 30000), sim.Log().c_str());
-    CDownloadPage& page = h.Download();
-    QAbstractButton* again = h.Button(QWizard::FinishButton);
+    QVERIFY(h.Click(QWizard::NextButton));
+    QVERIFY2(h.WaitForText(IDS_UPDATE_OK, 1, 30000), sim.Log().c_str());
+    CDownloadPage& page = h.wizard->DownloadPage();
+    QAbstractButton* again = h.wizard->button(QWizard::FinishButton);
     QCOMPARE(again->text(), QStringLiteral("Again?"));
-    QTRY_VERIFY(again->isEnabled());  // on the next tick
-    QCOMPARE(page.AgentBar()->value(), 100);
-    QCOMPARE(page.AgentPercent()->text(), QStringLiteral("Complete"));
-    QVERIFY(sim.WaitForReport(1, 5s));
-    for (const std::string& line : sim.Report()) QVERIFY2(line.rfind("ok ", 0) == 0, line.c_str());
+    QTRY_VERIFY(again->isEnabled());    // on the next tick
+    QVERIFY(sim.WaitForReport(1, 5s));  // the unit is done with the agent file
     QCOMPARE(ReadFile(sim.File("agent.out")), ReadFile(m_samples.Agent()));
 
     SimProcess silent(PORTFLASH_SIM, {"--silent"});
@@ -234,32 +346,34 @@ class WizardTest : public QObject {
     m_profile.WriteString("Ports", "COM1", silent.Device());
     again->click();
     QVERIFY(!again->isEnabled());
-    QVERIFY(h.WaitForText(Text(IDS_POWER_OFF), 2));
+    QVERIFY(h.WaitForText(IDS_POWER_OFF, 2));
     QTRY_VERIFY(page.SyncBar()->value() >= 10);
     h.Click(QWizard::CancelButton);  // No
-    QVERIFY(h.App().IsDownloadSet());
+    QVERIFY(h.app.IsDownloadSet());
     const int before = page.SyncBar()->value();
     QTRY_VERIFY(page.SyncBar()->value() != before);  // still calling the unit
-    h.AnswerYesNo(true);
+    h.yes = true;
     QElapsedTimer stopping;
     stopping.start();
     h.Click(QWizard::CancelButton);
     QVERIFY2(stopping.elapsed() < 5000, QByteArray::number(stopping.elapsed()));
-    QVERIFY(!h.App().IsDownloadSet());
-    QVERIFY(h.Wizard().isVisible());
+    QVERIFY(!h.app.IsDownloadSet());
+    QVERIFY(h.wizard->isVisible());
     QCOMPARE(page.SyncBar()->value(), 0);
     QCOMPARE(page.BootFile()->text(), QString());
     QTRY_VERIFY(again->isEnabled());
     QCoreApplication::sendPostedEvents();
     QCOMPARE(page.SyncBar()->value(), 0);  // nothing of the stopped thread arrives late
 
-    const std::string noPort =
-        Text(IDS_OPEN_FAILED) + "\nThe device " + missing + " does not exist.";
-    QCOMPARE(Q(h.Texts()),
-             Q({noPort, noPort, Text(IDS_BIN_NOT_FOUND), Text(IDS_POWER_OFF), Text(IDS_UPDATE_OK),
-                Text(IDS_POWER_OFF), Text(IDS_CANCEL_QUESTION), Text(IDS_CANCEL_QUESTION)}));
+    const QString noPort =
+        StringResource(IDS_OPEN_FAILED) + "\nThe device " + FromCore(missing) + " does not exist.";
+    QCOMPARE(h.Texts(),
+             QStringList({noPort, noPort, StringResource(IDS_BIN_NOT_FOUND),
+                          StringResource(IDS_POWER_OFF), StringResource(IDS_UPDATE_OK),
+                          StringResource(IDS_POWER_OFF), StringResource(IDS_CANCEL_QUESTION),
+                          StringResource(IDS_CANCEL_QUESTION)}));
     h.Click(QWizard::CancelButton);
-    QVERIFY(!h.Wizard().isVisible());
+    QVERIFY(!h.wizard->isVisible());
   }
 
   // The program itself: closed while the unit is waited for after the loader, it
@@ -270,46 +384,42 @@ class WizardTest : public QObject {
     QVERIFY2(sim.Ready(), sim.Log().c_str());
     m_profile.WriteString("Ports", "COM1", sim.Device());
     m_profile.RemoveEntry("Last Bin File", "Filename");
+    const auto child = [this](const std::string& mode) {
+      ChildProcess::Options options;
+      options.argv = {QCoreApplication::applicationFilePath().toStdString(), "--child", mode,
+                      (m_samples.Dir() + "/"), m_samples.Agent()};
+      return options;
+    };
 
     ChildProcess first;
-    QVERIFY(first.Start(ChildOptions("cancel")));
+    QVERIFY(first.Start(child("cancel")));
     QVERIFY2(first.WaitForOutput("cancel\n", 30s), (first.Stdout() + first.Stderr()).c_str());
     QCOMPARE(first.Wait(15s), 0);
     QVERIFY(first.LastWaitTime() < 10s);
-    QCOMPARE(Q(first.Stdout()), Q("box: " + Text(IDS_POWER_OFF) + "\ncancel\nbox: " +
-                                  Text(IDS_CANCEL_QUESTION) + "\nopen\nexit 0\n"));
+    QCOMPARE(FromCore(first.Stdout()), "box: " + StringResource(IDS_POWER_OFF) +
+                                           "\ncancel\nbox: " + StringResource(IDS_CANCEL_QUESTION) +
+                                           "\nopen\nexit 0\n");
 
     ChildProcess next;
-    QVERIFY(next.Start(ChildOptions("keys")));
+    QVERIFY(next.Start(child("keys")));
     QCOMPARE(next.Wait(15s), 0);
-    QCOMPARE(Q(next.Stdout()), Q("focus " + m_samples.Agent() + "\nexit 0\n"));
+    QCOMPARE(FromCore(next.Stdout()), FromCore("focus " + m_samples.Agent() + "\nexit 0\n"));
   }
 
  private:
-  // The engine's calls come from the download thread; the page has them once
-  // the GUI thread has run what they posted.
-  static void FromDownloadThread(WizardHarness& h, const std::function<void(CUpdateApp&)>& calls) {
-    std::thread([&] { calls(h.App()); }).join();
-    QCoreApplication::sendPostedEvents(&h.Download(), QEvent::MetaCall);
-  }
-
-  ChildProcess::Options ChildOptions(const std::string& mode) const {
-    ChildProcess::Options options;
-    options.argv = {QCoreApplication::applicationFilePath().toStdString(), "--child", mode,
-                    (m_samples.Dir() + "/"), m_samples.Agent()};
-    return options;
-  }
-
   const SampleSet& m_samples = SampleSet::Get();
   QSettingsProfile m_profile;
+  TempDir m_dir;
 };
 
+// A throw-away XDG_CONFIG_HOME, so that no test touches the user's profile.
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--child") return RunChild(argc, argv);
-  return RunGuiTests(argc, argv, [](int count, char** args) {
-    WizardTest test;
-    return QTest::qExec(&test, count, args);
-  });
+  TempDir config;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
+  QApplication application(argc, argv);
+  WizardTest test;
+  return QTest::qExec(&test, argc, argv);
 }
 
 #include "gui_wizard_test.moc"
