@@ -6,6 +6,7 @@
 #include "app/update_app.h"
 #include "support/fakes.h"
 #include "support/harness.h"
+#include "unit/image_test_files.h"
 
 using namespace portflash;
 
@@ -13,10 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const testing::TempDir dir;
   static testing::MapProfile profile;
   static const bool ready = [] {
-    const char loader[] = {'\xFF', '\xFF', '\xFF', '\xFF', 'P', 0,   'A', 'L',    'P', 'H', 'A', 0,
-                           'P',    0,      'B',    'E',    'T', 'A', 0,   '\xFF', 1,   2,   3};
     profile.sections["LDR Filename"]["kvr"] = "kvr.ldr";
-    return testing::WriteFile(dir / "kvr.ldr", std::string(loader, sizeof loader)) &&
+    return testing::WriteFile(dir / "kvr.ldr", testing::MarkedLoader({"ALPHA", "BETA"})) &&
            testing::WriteFile(dir / "kvr.err", "[errorfile]\r\n3 Disk full\r\n");
   }();
   if (!ready) __builtin_trap();

@@ -6,6 +6,7 @@
 #include "app/update_app.h"
 #include "support/fakes.h"
 #include "support/harness.h"
+#include "unit/image_test_files.h"
 
 using namespace portflash;
 
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   profile.sections["LDR Filename"][prefix] = "loader.ldr";
   testing::WriteFile(dir / "loader.ldr", std::string(data + 1, data + size));
   // The agent names one product and commits at once through a wildcard-free 'I'.
-  const char agent[] = {'P', 3, 'A', 0, '\xBB', 'I', 1, '\xFE'};
-  testing::WriteFile(dir / (prefix + "-agent.bin"), std::string(agent, sizeof agent));
+  testing::WriteFile(dir / (prefix + "-agent.bin"),
+                     testing::Product("A") + testing::Record('I', ""));
   testing::Recorder dialogs;
   CUpdateApp app(profile, dialogs);
   app.SetAppDir((dir.Path() + "/").c_str());
