@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/update_app.h"
 #include "support/fake_unit.h"
 #include "unit/image_test_files.h"
@@ -12,22 +14,17 @@ namespace {
 const std::string kMark = Bytes({0xFF, 0xFF, 0xFF, 0xFF});
 const std::string kNul(1, '\0');
 
-struct HeaderCase {
-  std::string bytes;
-  const char* prefix;
-  bool valid;
-  std::string products;
-  std::uint32_t skip;
-};
+// the bytes, the prefix, whether valid, and if so the names and the skip
+using HeaderCase = std::tuple<std::string, const char*, bool, std::string, std::uint32_t>;
 
 void ExpectHeaders(const std::vector<HeaderCase>& cases) {
-  for (const HeaderCase& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.prefix << " " << c.bytes.size() << " bytes");
-    const LoaderHeader header = ReadLoaderHeader(Stream(c.bytes).get(), c.prefix);
-    EXPECT_EQ(header.valid, c.valid);
-    if (!c.valid) continue;
-    EXPECT_EQ(header.products, c.products);
-    EXPECT_EQ(header.skip, c.skip);
+  for (const auto& [bytes, prefix, valid, products, skip] : cases) {
+    SCOPED_TRACE(::testing::Message() << prefix << " " << bytes.size() << " bytes");
+    const LoaderHeader header = ReadLoaderHeader(Stream(bytes).get(), prefix);
+    EXPECT_EQ(header.valid, valid);
+    if (!valid) continue;
+    EXPECT_EQ(header.products, products);
+    EXPECT_EQ(header.skip, skip);
   }
 }
 
