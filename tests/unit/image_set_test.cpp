@@ -40,8 +40,9 @@ class ImageSet : public ::testing::Test, protected EngineRig {
     app.LoadLastAgentPath();
   }
   std::string Message13() const { return Text(FindResultMessage(app, 13)); }
-  // The only box shown since the last call starts with `start`.
-  void ExpectOneMessage(const std::string& start) {
+  // Setting the agent path gives `result`, with one box that starts with `start`.
+  void ExpectSet(const std::string& agent, int result, const std::string& start) {
+    EXPECT_EQ(app.SetAgentPath(agent.c_str()), result);
     EXPECT_THAT(dialogs.messages, ElementsAre(StartsWith(start)));
     dialogs.messages.clear();
   }
@@ -69,8 +70,7 @@ TEST_F(ImageSet, ResolvesTheWholeSetAgainEachTimeAndAFailedStepLeavesTheLaterFie
   EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 1);
 
   const std::string other = WriteFile("images/abc.bin", "");
-  EXPECT_EQ(app.SetAgentPath(other.c_str()), 0);
-  ExpectOneMessage(kNoLoader);
+  ExpectSet(other, 0, kNoLoader);
   EXPECT_EQ(Text(app.GetAgentPath()), other);
   EXPECT_EQ(app.GetLoaderPath(), nullptr);
   EXPECT_EQ(Text(app.GetProductList()), "NIMBREL7010 ");
@@ -108,18 +108,16 @@ TEST_F(ImageSet, WhatIsNoRegularFileIsRefusedWithoutBlocking) {
 #endif
   for (const std::string kind : kinds) {
     SCOPED_TRACE(kind);
-    EXPECT_EQ(app.SetAgentPath(special("images/kvr-" + kind + ".bin", kind).c_str()), 0);
-    ExpectOneMessage(LoadStringResource(IDS_BIN_NOT_FOUND));
+    ExpectSet(special("images/kvr-" + kind + ".bin", kind), 0,
+              LoadStringResource(IDS_BIN_NOT_FOUND));
 
     profile.sections["LDR Filename"]["kvr"] = "loaders/" + kind + ".ldr";
     special("loaders/" + kind + ".ldr", kind);
-    EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
-    ExpectOneMessage(kNoLoader);
+    ExpectSet(agent_, 0, kNoLoader);
 
     profile.sections["LDR Filename"]["kvr"] = "loaders/kvr.ldr";
     special("loaders/kvr.err", kind);
-    EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 1);
-    ExpectOneMessage("Unable to open error file\n" + home + "loaders/kvr.err");
+    ExpectSet(agent_, 1, "Unable to open error file\n" + home + "loaders/kvr.err");
     EXPECT_EQ(CountResultMessages(app), 26);  // the built-in texts
     std::filesystem::remove(Path("loaders/kvr.err"));
     WriteFile("loaders/kvr.err", "[errorfile]\n");
@@ -142,23 +140,18 @@ TEST_F(ImageSet, MessageFileReplacesTheLastDotOfTheWholePath) {
 // Paths were kept in 260-byte buffers: 259 characters at most, for each file's path.
 TEST_F(ImageSet, PathsOfMoreThan259CharactersAreRefused) {
   const std::string longest(259, 'a');
-  SetUnresolvedAgentPath(longest);
-  EXPECT_EQ(app.SetAgentPath((longest + "b").c_str()), 0);
-  ExpectOneMessage("The agent file path is too long\n");
+  ExpectSet(longest + "b", 0, "The agent file path is too long\n");
   EXPECT_EQ(app.GetAgentPrefix(), nullptr);  // nothing was resolved
-  EXPECT_EQ(app.SetAgentPath(longest.c_str()), 0);
-  ExpectOneMessage(kNoLoader);  // 259 characters pass; this one has no loader entry
+  ExpectSet(longest, 0, kNoLoader);          // 259 characters pass; this one has no loader entry
 
   profile.sections["LDR Filename"]["kvr"] = std::string(260 - home.size(), 'l');
-  EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
-  ExpectOneMessage("The loader file path is too long\n");
+  ExpectSet(agent_, 0, "The loader file path is too long\n");
 
   // A loader of 258 characters without a dot: its message file would need 262.
   const std::string entry = "loaders/" + std::string(258 - 8 - home.size(), 'n');
   WriteFile(entry, MarkedLoader({"NIMBREL7010"}));
   profile.sections["LDR Filename"]["kvr"] = entry;
-  EXPECT_EQ(app.SetAgentPath(agent_.c_str()), 0);
-  ExpectOneMessage("The message file path is too long\n");
+  ExpectSet(agent_, 0, "The message file path is too long\n");
   EXPECT_EQ(app.GetErrorFilePath(), nullptr);
 }
 

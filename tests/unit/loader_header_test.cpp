@@ -81,19 +81,16 @@ TEST(LoaderHeader, FixedLayoutReadsTheListAfterTheSkippedTextAtThePrefixsOffset)
   });
 }
 
-// The member operation: the list as a heap string; a header that is no good, or no
-// loader file, leaves the loader skip as it was.
+// The member operation: the list as a heap string; a header that is no good leaves
+// the loader skip as it was.
 TEST(LoaderHeader, ReadLoaderProductsSetsTheSkipOnlyFromAGoodHeader) {
   EngineRig rig;
-  CUpdateApp& app = rig.app;
-  app.SetLoaderPath(rig.WriteFile("kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"})).c_str());
-  EXPECT_STREQ(HeapString(app.ReadLoaderProducts()).get(), "NIMBREL7010NIMBREL7020");
-  EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 14 + 1);
+  const std::string loader = rig.WriteFile("kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"}));
+  rig.app.SetLoaderPath(loader.c_str());
+  EXPECT_STREQ(HeapString(rig.app.ReadLoaderProducts()).get(), "NIMBREL7010NIMBREL7020");
   rig.WriteFile("kvr.ldr", kMark + "PP");
-  EXPECT_EQ(app.ReadLoaderProducts(), nullptr);
-  app.SetLoaderPath(rig.dir.c_str());
-  EXPECT_EQ(app.ReadLoaderProducts(), nullptr);
-  EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 14 + 1);
+  EXPECT_EQ(rig.app.ReadLoaderProducts(), nullptr);
+  EXPECT_EQ(rig.app.GetLoaderSkip(), 4u + 14 + 14 + 1);
 }
 
 }  // namespace
