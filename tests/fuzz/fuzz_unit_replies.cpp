@@ -8,7 +8,6 @@
 // records of four bytes: after the PC's Nth byte on the line (N little-endian in
 // the first two), the unit sends the third byte after (fourth × 10) ms; a fourth
 // byte of 0xFF hangs the line up at that point instead.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -30,10 +29,9 @@ void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-std::string Image(std::size_t size, int seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) % 251);
-  return bytes;
+std::string Image(std::size_t size, std::uint8_t seed) {
+  const std::vector<std::uint8_t> bytes = testing::ImageBytes(size, seed);
+  return {bytes.begin(), bytes.end()};
 }
 
 }  // namespace

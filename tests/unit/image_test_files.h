@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <numeric>
