@@ -13,9 +13,6 @@
 namespace portflash::testing {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::StartsWith;
-
 const std::string kNoLoader = "No Loader file found for agent filename";
 
 std::string Text(const char* text) {
@@ -42,7 +39,7 @@ class ImageSet : public ::testing::Test, protected EngineRig {
   // Setting the agent path gives `result`, with one box that starts with `start`.
   void ExpectSet(const std::string& agent, int result, const std::string& start) {
     EXPECT_EQ(app.SetAgentPath(agent.c_str()), result);
-    EXPECT_THAT(dialogs.messages, ElementsAre(StartsWith(start)));
+    EXPECT_THAT(dialogs.messages, ::testing::ElementsAre(::testing::StartsWith(start)));
     dialogs.messages.clear();
   }
 

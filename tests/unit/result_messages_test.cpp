@@ -23,10 +23,6 @@ struct MessageRig : EngineRig {
   std::string path;
 };
 
-std::string Fallback(const char* digits) {
-  return std::string("ERROR: Unknown Result code = ") + digits + "\n";
-}
-
 // A long line is looked at in pieces of 253: its second piece is compared on its own,
 // and a header with blanks up to 253 characters is one piece with them.
 TEST(ResultMessages, HeaderIsFoundWithoutRegardToCaseElseTheBuiltInTextsCount) {
@@ -57,7 +53,7 @@ TEST(ResultMessages, HeaderIsFoundWithoutRegardToCaseElseTheBuiltInTextsCount) {
     EXPECT_EQ(rig.Count(), 26);
     EXPECT_EQ(rig.Text(13), "ERROR: Wrong hardware type");  // numbered from 1
   }
-  EXPECT_EQ(rig.Text(27), Fallback("001b"));
+  EXPECT_EQ(rig.Text(27), "ERROR: Unknown Result code = 001b\n");
 }
 
 TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
