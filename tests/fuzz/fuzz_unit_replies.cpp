@@ -37,18 +37,13 @@ std::string Image(std::size_t size, std::uint8_t seed) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const testing::TempDir dir;
   static const std::string loader = Image(1500, 1), agent = Image(2300, 2);
   // What a successful download leaves at the end of the line: each image and its end byte.
   static const std::string sent = loader + '\xFF' + agent + '\xFF';
-  static const bool ready = [] {
-    // The later handshake steps print a dot per miss.
-    std::fflush(stdout);
-    return testing::WriteFile(dir / "unit.ldr", loader) &&
-           testing::WriteFile(dir / "unit-agent.bin", agent) &&
-           std::freopen("/dev/null", "w", stdout) != nullptr;
-  }();
-  Check(ready);
+  // The later handshake steps print a dot per miss.
+  static const bool quiet =
+      std::fflush(stdout) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr;
+  Check(quiet);
   if (size == 0) return 0;
 
   std::multimap<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> script;  // byte, delay
@@ -64,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CUpdateApp& app = rig.app;
   app.SetSpeed((data[0] & 1) != 0 ? "19200" : "115200");
   app.SetAllSignals((data[0] & 2) != 0 ? 0 : 1);
-  app.SetAgentPath((dir / "unit-agent.bin").c_str());
-  app.SetLoaderPath((dir / "unit.ldr").c_str());
+  app.SetAgentPath(rig.WriteFile("unit-agent.bin", agent).c_str());
+  app.SetLoaderPath(rig.WriteFile("unit.ldr", loader).c_str());
   LoadDefaultResultMessages(app);
   rig.dialogs.messages.clear();
 
