@@ -51,16 +51,14 @@ TEST(ReadBinRecord, LengthOneIsEmptyZeroCarries255BytesAndACutRecordFails) {
 // both have been seen, i clears both flags. The loader lists ALPHA and BETA run
 // together ("ALPHABETA"), so names are looked up as substrings.
 TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen) {
-  const std::string kCorrupt = "Unable to get agent record\nCorrupt BIN file?";
-  const std::string kUnknown = "Unknown Firmware record\nCheck for a new version of this Utility";
   const std::string kNull = "<null>";
   const std::string alphaBeta = MarkedLoader({"ALPHA", "BETA"});
   const std::string a(66, 'a'), b(66, 'b'), c(64, 'c');
   const std::string abcd = MarkedLoader({a, b, c, "dddd"});
   const std::string image = Record('I', ""), clear = Record('i', "");
   const std::string ab = Product("ALPHA") + clear + image;
-  const std::string kNoLoader = "";
   // the agent, the result, the list committed (kNull: none), the box's start, the loader
+  // (empty: no loader file)
   const std::tuple<std::string, int, std::string, std::string, std::string> cases[] = {
       {"", 1, kNull, "", alphaBeta},
       {Record('C', "(c)") + Product("ALPHA") + Record('D', "") + Product("BETA") + Record('E', "") +
@@ -74,11 +72,12 @@ TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen)
       {ab, 1, kNull, "", alphaBeta},  // no commit at the I: read on to the end
       // A listed name does not set the flag again; a new one commits with the old list.
       {ab + Product("ALPHA") + Product("BETA"), 1, "ALPHA BETA ", "", alphaBeta},
-      {ab + "\x7f body", 0, kNull, kCorrupt, alphaBeta},
-      {Product("ALPHA") + image.substr(0, 2), 0, kNull, kUnknown, alphaBeta},  // no check byte
+      {ab + "\x7f body", 0, kNull, "Unable to get agent record", alphaBeta},
+      {Product("ALPHA") + image.substr(0, 2), 0, kNull, "Unknown Firmware record",
+       alphaBeta},  // no check byte
       // Without a loader list only wildcards count.
-      {Product("ALPHA") + image, 1, kNull, "", kNoLoader},
-      {Product("ALPHA") + Product("*any") + image, 1, " ", "", kNoLoader},
+      {Product("ALPHA") + image, 1, kNull, "", ""},
+      {Product("ALPHA") + Product("*any") + image, 1, " ", "", ""},
       {Product("*") + image, 0, kNull, "The loader file ", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P'})},
       // The list is kept in 199 characters: 66 + 1 + 66 + 1 + 64 + 1 just fit.
       {Product(a) + Product(b) + Product(c) + image, 1, a + " " + b + " " + c + " ", "", abcd},
@@ -87,7 +86,7 @@ TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen)
   for (const auto& [agent, result, list, message, loader] : cases) {
     SCOPED_TRACE(::testing::PrintToString(agent.substr(0, 40)));
     EngineRig rig;
-    if (loader != kNoLoader) rig.WriteFile("kvr.ldr", loader);
+    if (!loader.empty()) rig.WriteFile("kvr.ldr", loader);
     rig.app.SetLoaderPath(rig.Path("kvr.ldr").c_str());
     rig.profile.WriteString("Last Bin File", "Filename", rig.WriteFile("kvr-agent.bin", agent));
     rig.app.LoadLastAgentPath();

@@ -33,8 +33,7 @@ inline std::string Bytes(std::initializer_list<int> values) {
 
 // One agent-image record: type, L, payload, check byte (255 payload bytes give L = 0).
 inline std::string Record(char type, const std::string& payload) {
-  std::string record{type, static_cast<char>(payload.size() + 1)};
-  record += payload;
+  const std::string record = std::string{type, static_cast<char>(payload.size() + 1)} + payload;
   return record + static_cast<char>(~std::accumulate(record.begin() + 1, record.end(), 0));
 }
 
