@@ -4,8 +4,6 @@
 
 #include <tuple>
 
-#include "app/update_app.h"
-#include "support/fake_unit.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {
@@ -69,18 +67,6 @@ TEST(LoaderHeader, MarkedAreaElseFixedLayoutAtThePrefixsOffset) {
     EXPECT_EQ(header.products, products);
     EXPECT_EQ(header.skip, skip);
   }
-}
-
-// The member operation: the list as a heap string; a header that is no good leaves
-// the loader skip as it was.
-TEST(LoaderHeader, ReadLoaderProductsSetsTheSkipOnlyFromAGoodHeader) {
-  EngineRig rig;
-  const std::string loader = rig.WriteFile("kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"}));
-  rig.app.SetLoaderPath(loader.c_str());
-  EXPECT_STREQ(HeapString(rig.app.ReadLoaderProducts()).get(), "NIMBREL7010NIMBREL7020");
-  rig.WriteFile("kvr.ldr", kMark + "PP");
-  EXPECT_EQ(rig.app.ReadLoaderProducts(), nullptr);
-  EXPECT_EQ(rig.app.GetLoaderSkip(), 4u + 14 + 14 + 1);
 }
 
 }  // namespace
