@@ -15,10 +15,6 @@ namespace {
 
 const std::string kNoLoader = "No Loader file found for agent filename";
 
-std::string Text(const char* text) {
-  return text != nullptr ? text : "<null>";
-}
-
 // A program directory with a kvr loader, its message file and a matching agent.
 class ImageSet : public ::testing::Test, protected EngineRig {
  protected:
@@ -50,24 +46,24 @@ class ImageSet : public ::testing::Test, protected EngineRig {
 TEST_F(ImageSet, ResolvesTheWholeSetAgainEachTimeAndAFailedStepLeavesTheLaterFields) {
   ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
   EXPECT_TRUE(dialogs.messages.empty());
-  EXPECT_EQ(Text(app.GetLoaderPath()), home + "loaders/kvr.ldr");
-  EXPECT_EQ(Text(app.GetProductList()), "NIMBREL7010 ");
-  EXPECT_EQ(Text(FindResultMessage(app, 13)), "Own text for 13");
+  EXPECT_STREQ(app.GetLoaderPath(), (home + "loaders/kvr.ldr").c_str());
+  EXPECT_STREQ(app.GetProductList(), "NIMBREL7010 ");
+  EXPECT_STREQ(FindResultMessage(app, 13), "Own text for 13");
 
   // The same path again reads both files again, the messages into an emptied list.
   WriteFile("loaders/kvr.err", "[errorfile]\n13 Second text\n14 Another\n");
   WriteFile("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010"}));
   ASSERT_EQ(app.SetAgentPath(agent_.c_str()), 1);
   EXPECT_EQ(CountResultMessages(app), 2);
-  EXPECT_EQ(Text(FindResultMessage(app, 13)), "Second text");
+  EXPECT_STREQ(FindResultMessage(app, 13), "Second text");
   EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 1);
 
   const std::string other = WriteFile("images/abc.bin", "");
   ExpectSet(other, 0, kNoLoader);
-  EXPECT_EQ(Text(app.GetAgentPath()), other);
+  EXPECT_STREQ(app.GetAgentPath(), other.c_str());
   EXPECT_EQ(app.GetLoaderPath(), nullptr);
-  EXPECT_EQ(Text(app.GetProductList()), "NIMBREL7010 ");
-  EXPECT_EQ(Text(FindResultMessage(app, 13)), "Second text");
+  EXPECT_STREQ(app.GetProductList(), "NIMBREL7010 ");
+  EXPECT_STREQ(FindResultMessage(app, 13), "Second text");
 
   // The loader skip comes from a good header only.
   WriteFile("loaders/kvr.ldr", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P'}));
@@ -81,7 +77,7 @@ TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
   for (const auto& [path, prefix] : cases) {
     SetUnresolvedAgentPath(path);
     app.ResolveAgentPrefix();
-    EXPECT_EQ(Text(app.GetAgentPrefix()), prefix) << path;
+    EXPECT_STREQ(app.GetAgentPrefix(), prefix.c_str()) << path;
   }
 }
 
@@ -130,7 +126,7 @@ TEST_F(ImageSet, MessageFileReplacesTheLastDotOfTheWholePath) {
     WriteFile(entry, MarkedLoader({"X"}));
     profile.sections["LDR Filename"]["kvr"] = entry;
     app.SetAgentPath(agent_.c_str());
-    EXPECT_EQ(Text(app.GetErrorFilePath()), home + message) << entry;
+    EXPECT_STREQ(app.GetErrorFilePath(), (home + message).c_str()) << entry;
   }
 }
 
@@ -181,7 +177,7 @@ TEST_F(ImageSet, LastAgentPathIsSavedAndRestoredWithoutResolving) {
   app.SaveLastAgentPath();
   CUpdateApp next(profile, dialogs);
   next.LoadLastAgentPath();
-  EXPECT_EQ(Text(next.GetAgentPath()), "kvr-new.bin");
+  EXPECT_STREQ(next.GetAgentPath(), "kvr-new.bin");
   EXPECT_EQ(next.GetAgentPrefix(), nullptr);
 }
 

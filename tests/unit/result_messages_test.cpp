@@ -85,12 +85,5 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
   EXPECT_EQ(rig.app.GetResultMessages(), nullptr);
 }
 
-TEST(ResultMessages, ALongListIsFreedWithoutRunningOutOfStack) {
-  MessageRig rig;
-  for (int i = 0; i < 200000; ++i) AddResultMessage(rig.app, i, "x");
-  FreeResultMessages(rig.app);
-  EXPECT_EQ(rig.app.GetResultMessages(), nullptr);
-}
-
 }  // namespace
 }  // namespace portflash::testing
