@@ -51,16 +51,15 @@ TEST(ReadBinRecord, LengthOneIsEmptyZeroCarries255BytesAndACutRecordFails) {
 // both have been seen, i clears both flags. The loader lists ALPHA and BETA run
 // together ("ALPHABETA"), so names are looked up as substrings.
 TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen) {
-  const std::string kNull = "<null>";
   const std::string alphaBeta = MarkedLoader({"ALPHA", "BETA"});
   const std::string a(66, 'a'), b(66, 'b'), c(64, 'c');
-  const std::string abcd = MarkedLoader({a, b, c, "dddd"});
+  const std::string abcd = MarkedLoader({a, b, c, "dddd"}), abc = a + " " + b + " " + c + " ";
   const std::string image = Record('I', ""), clear = Record('i', "");
   const std::string ab = Product("ALPHA") + clear + image;
-  // the agent, the result, the list committed (kNull: none), the box's start, the loader
+  // the agent, the result, the list committed (null: none), the box's start, the loader
   // (empty: no loader file)
-  const std::tuple<std::string, int, std::string, std::string, std::string> cases[] = {
-      {"", 1, kNull, "", alphaBeta},
+  const std::tuple<std::string, int, const char*, std::string, std::string> cases[] = {
+      {"", 1, nullptr, "", alphaBeta},
       {Record('C', "(c)") + Product("ALPHA") + Record('D', "") + Product("BETA") + Record('E', "") +
            Record('S', "xy") + image + Bytes({0}) + "body never read",
        1, "ALPHA BETA ", "", alphaBeta},
@@ -69,19 +68,20 @@ TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen)
       {Product("ALPHA") + Product("ALPH") + Product("GAMMA") + Product("HABE") + image, 1,
        "ALPHA HABE ", "", alphaBeta},
       {Record('P', "BETA") + image, 1, "BETA ", "", alphaBeta},  // the name needs no NUL
-      {ab, 1, kNull, "", alphaBeta},  // no commit at the I: read on to the end
+      {ab, 1, nullptr, "", alphaBeta},  // no commit at the I: read on to the end
       // A listed name does not set the flag again; a new one commits with the old list.
       {ab + Product("ALPHA") + Product("BETA"), 1, "ALPHA BETA ", "", alphaBeta},
-      {ab + "\x7f body", 0, kNull, "Unable to get agent record", alphaBeta},
-      {Product("ALPHA") + image.substr(0, 2), 0, kNull, "Unknown Firmware record",
-       alphaBeta},  // no check byte
+      {ab + "\x7f body", 0, nullptr, "Unable to get agent record", alphaBeta},
+      // The image record has no check byte.
+      {Product("ALPHA") + image.substr(0, 2), 0, nullptr, "Unknown Firmware record", alphaBeta},
       // Without a loader list only wildcards count.
-      {Product("ALPHA") + image, 1, kNull, "", ""},
+      {Product("ALPHA") + image, 1, nullptr, "", ""},
       {Product("ALPHA") + Product("*any") + image, 1, " ", "", ""},
-      {Product("*") + image, 0, kNull, "The loader file ", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P'})},
+      {Product("*") + image, 0, nullptr, "The loader file ", Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'P'})},
       // The list is kept in 199 characters: 66 + 1 + 66 + 1 + 64 + 1 just fit.
-      {Product(a) + Product(b) + Product(c) + image, 1, a + " " + b + " " + c + " ", "", abcd},
-      {Product(a) + Product(b) + Product(c) + Product("dddd") + image, 0, kNull, "Too many", abcd},
+      {Product(a) + Product(b) + Product(c) + image, 1, abc.c_str(), "", abcd},
+      {Product(a) + Product(b) + Product(c) + Product("dddd") + image, 0, nullptr, "Too many",
+       abcd},
   };
   for (const auto& [agent, result, list, message, loader] : cases) {
     SCOPED_TRACE(::testing::PrintToString(agent.substr(0, 40)));
@@ -91,8 +91,7 @@ TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen)
     rig.profile.WriteString("Last Bin File", "Filename", rig.WriteFile("kvr-agent.bin", agent));
     rig.app.LoadLastAgentPath();
     EXPECT_EQ(rig.app.CheckProducts(), result);
-    const char* committed = rig.app.GetProductList();
-    EXPECT_EQ(committed != nullptr ? committed : kNull, list);
+    EXPECT_STREQ(rig.app.GetProductList(), list);
     EXPECT_THAT(rig.dialogs.messages,
                 message.empty() ? Matcher<Messages>(IsEmpty()) : ElementsAre(StartsWith(message)));
   }

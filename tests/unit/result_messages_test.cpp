@@ -18,7 +18,6 @@ struct MessageRig : EngineRig {
     path = content ? WriteFile("kvr.err", *content) : Path("none.err");
     return LoadResultMessages(app, path.c_str());
   }
-  int Count() const { return CountResultMessages(app); }
   std::string Text(ResultCode code) const { return ResultText(app, code); }
   std::string path;
 };
@@ -44,13 +43,13 @@ TEST(ResultMessages, HeaderIsFoundWithoutRegardToCaseElseTheBuiltInTextsCount) {
     EXPECT_TRUE(rig.Load(content));
     if (message.empty()) {
       EXPECT_TRUE(rig.dialogs.messages.empty());
-      EXPECT_EQ(rig.Count(), 1);  // only the file's texts
+      EXPECT_EQ(CountResultMessages(rig.app), 1);  // only the file's texts
       EXPECT_EQ(rig.Text(13), "x");
       continue;
     }
     const char* tail = content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
     EXPECT_EQ(rig.dialogs.messages, (Messages{message + rig.path + tail}));
-    EXPECT_EQ(rig.Count(), 26);
+    EXPECT_EQ(CountResultMessages(rig.app), 26);
     EXPECT_EQ(rig.Text(13), "ERROR: Wrong hardware type");  // numbered from 1
   }
   EXPECT_EQ(rig.Text(27), "ERROR: Unknown Result code = 001b\n");
@@ -73,7 +72,7 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
   EXPECT_EQ(rig.Text(2), "short");
   // A line that is no entry is skipped; a code with no text adds nothing.
   EXPECT_EQ(FindResultMessage(rig.app, 17), nullptr);
-  EXPECT_EQ(rig.Count(), 10);
+  EXPECT_EQ(CountResultMessages(rig.app), 10);
   EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));  // the program's own text
 
   ASSERT_TRUE(rig.Load("old\r\n[ErrorFile]\r\n1 one\r\n\r\n2\r\ntwo\r\n3 lone\rcr\r\n"));
