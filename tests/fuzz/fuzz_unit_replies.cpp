@@ -18,6 +18,8 @@
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
 #include "support/fake_unit.h"
+#include "support/fakes.h"
+#include "support/harness.h"
 
 using namespace portflash;
 
@@ -37,32 +39,40 @@ std::string Image(std::size_t size, std::uint8_t seed) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const testing::TempDir dir;
   static const std::string loader = Image(1500, 1), agent = Image(2300, 2);
   // What a successful download leaves at the end of the line: each image and its end byte.
   static const std::string sent = loader + '\xFF' + agent + '\xFF';
-  // The later handshake steps print a dot per miss.
-  static const bool quiet =
-      std::fflush(stdout) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr;
-  Check(quiet);
+  static const bool ready = [] {
+    // The later handshake steps print a dot per miss.
+    std::fflush(stdout);
+    return testing::WriteFile(dir / "unit.ldr", loader) &&
+           testing::WriteFile(dir / "unit-agent.bin", agent) &&
+           std::freopen("/dev/null", "w", stdout) != nullptr;
+  }();
+  Check(ready);
   if (size == 0) return 0;
 
   std::multimap<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> script;  // byte, delay
   for (std::size_t i = 1; i + 4 <= size; i += 4)
     script.emplace(data[i] | (data[i + 1] << 8), std::pair(data[i + 2], data[i + 3]));
 
-  testing::EngineRig rig;
-  testing::FakeSerialPlatform& line = rig.world.serial;
+  testing::FakeWorld world;
+  testing::FakeSerialPlatform& line = world.serial;
   line.current.size = 8;  // the device's own settings, to be put back
   const SavedLineSettings before = line.current;
   line.hasModemLines = (data[0] & 4) != 0;
   line.modemLines = kModemDsr;
-  CUpdateApp& app = rig.app;
+  testing::MapProfile profile;
+  testing::Recorder dialogs;
+  CUpdateApp app(profile, dialogs);
+  app.SetPortName("COM1");
   app.SetSpeed((data[0] & 1) != 0 ? "19200" : "115200");
   app.SetAllSignals((data[0] & 2) != 0 ? 0 : 1);
-  app.SetAgentPath(rig.WriteFile("unit-agent.bin", agent).c_str());
-  app.SetLoaderPath(rig.WriteFile("unit.ldr", loader).c_str());
+  app.SetAgentPath((dir / "unit-agent.bin").c_str());
+  app.SetLoaderPath((dir / "unit.ldr").c_str());
   LoadDefaultResultMessages(app);
-  rig.dialogs.messages.clear();
+  dialogs.messages.clear();
 
   std::set<std::uint8_t> unitSent;
   std::uint32_t count = 0;
@@ -88,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A reason line goes under the message only when the line was lost.
   const char* reason = code == RESULT_WRITE_FAILED ? "\nThe serial device was disconnected" : "";
   Check(shown == ResultText(app, code) || shown == ResultText(app, code) + reason);
-  Check(rig.dialogs.messages == std::vector<std::string>{testing::kPowerOff, shown});
+  Check(dialogs.messages == std::vector<std::string>{testing::kPowerOff, shown});
   Check(code == RESULT_SUCCESS || code == RESULT_RESULT_TIMEOUT || code == RESULT_WRITE_FAILED ||
         code == RESULT_SYNC_FAILED ||
         (code <= 0xFF && unitSent.count(static_cast<std::uint8_t>(code)) != 0));
