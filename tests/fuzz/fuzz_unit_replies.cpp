@@ -91,9 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CDownloadThread thread(app);
   thread.RunDownload();
   // The port opened and nobody cancelled: there is an outcome, and it is shown once.
-  const std::optional<ResultCode> outcome = thread.GetOutcome();
-  Check(outcome.has_value());
-  const ResultCode code = *outcome;
+  Check(thread.GetOutcome().has_value());
+  const ResultCode code = *thread.GetOutcome();
   const std::string shown = thread.OutcomeText(code);
   // A reason line goes under the message only when the line was lost.
   const char* reason = code == RESULT_WRITE_FAILED ? "\nThe serial device was disconnected" : "";

@@ -53,7 +53,8 @@ TEST(ReadBinRecord, LengthOneIsEmptyZeroCarries255BytesAndACutRecordFails) {
 TEST(CheckProducts, CommitsTheSupportedNamesOnceAProductAndTheImageHaveBeenSeen) {
   const std::string alphaBeta = MarkedLoader({"ALPHA", "BETA"});
   const std::string a(66, 'a'), b(66, 'b'), c(64, 'c');
-  const std::string abcd = MarkedLoader({a, b, c, "dddd"}), abc = a + " " + b + " " + c + " ";
+  const std::string abcd = MarkedLoader({a, b, c, "dddd"});
+  const std::string abc = a + " " + b + " " + c + " ";
   const std::string image = Record('I', ""), clear = Record('i', "");
   const std::string ab = Product("ALPHA") + clear + image;
   // the agent, the result, the list committed (null: none), the box's start, the loader

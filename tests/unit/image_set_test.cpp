@@ -26,11 +26,6 @@ class ImageSet : public ::testing::Test, protected EngineRig {
     WriteFile("loaders/kvr.ldr", MarkedLoader({"NIMBREL7010", "NIMBREL7020"}));
     WriteFile("loaders/kvr.err", "[errorfile]\n13 Own text for 13\n");
   }
-  // Sets the agent path without resolving it, as start-up does.
-  void SetUnresolvedAgentPath(const std::string& path) {
-    profile.sections["Last Bin File"]["Filename"] = path;
-    app.LoadLastAgentPath();
-  }
   // Setting the agent path gives `result`, with one box that starts with `start`.
   void ExpectSet(const std::string& agent, int result, const std::string& start) {
     EXPECT_EQ(app.SetAgentPath(agent.c_str()), result);
@@ -75,8 +70,7 @@ TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
   const std::pair<std::string, std::string> cases[] = {
       {"kvr0001.bin", "kvr"}, {"/a.b/xy", "xy"}, {"/img/KvR7.bin", "KvR"}, {"/img/", " "}};
   for (const auto& [path, prefix] : cases) {
-    SetUnresolvedAgentPath(path);
-    app.ResolveAgentPrefix();
+    app.SetAgentPath(path.c_str());
     EXPECT_STREQ(app.GetAgentPrefix(), prefix.c_str()) << path;
   }
 }
@@ -161,19 +155,11 @@ TEST_F(ImageSet, AbbreviatedPathKeepsHeadAndTail) {
       {"agent-without-any-separator.bin", 31, "...agent-without-any-separator.bin"},
   };
   for (const auto& [full, max, shown] : cases) {
-    SetUnresolvedAgentPath(full);
+    // Set without resolving it, as start-up does.
+    profile.sections["Last Bin File"]["Filename"] = full;
+    app.LoadLastAgentPath();
     EXPECT_EQ(app.GetAbbreviatedAgentPath(max), shown) << full << " " << max;
   }
-}
-
-// (Loading it back is what SetUnresolvedAgentPath does.)
-TEST_F(ImageSet, LastAgentPathIsSavedOrElseItsEntryRemoved) {
-  profile.sections["Last Bin File"]["filename"] = "/old/kvr.bin";
-  app.SaveLastAgentPath();
-  EXPECT_TRUE(profile.sections["Last Bin File"].empty());  // a null path removes the entry
-  app.SetAgentPath("kvr-new.bin");
-  app.SaveLastAgentPath();
-  EXPECT_EQ(profile.sections["Last Bin File"]["Filename"], "kvr-new.bin");
 }
 
 }  // namespace
