@@ -3,27 +3,17 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_app.h"
-#include "support/fakes.h"
-#include "support/harness.h"
+#include "support/fake_unit.h"
+#include "unit/image_test_files.h"
 
 using namespace portflash;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const testing::TempDir dir;
-  static testing::MapProfile profile;
-  static const bool ready = [] {
-    const char loader[] = {'\xFF', '\xFF', '\xFF', '\xFF', 'P', 0,   'A', 'L',    'P', 'H', 'A', 0,
-                           'P',    0,      'B',    'E',    'T', 'A', 0,   '\xFF', 1,   2,   3};
-    profile.sections["LDR Filename"]["kvr"] = "kvr.ldr";
-    return testing::WriteFile(dir / "kvr.ldr", std::string(loader, sizeof loader)) &&
-           testing::WriteFile(dir / "kvr.err", "[errorfile]\r\n3 Disk full\r\n");
-  }();
-  if (!ready) __builtin_trap();
-  testing::WriteFile(dir / "kvr-agent.bin", std::string(data, data + size));
-  testing::Recorder dialogs;
-  CUpdateApp app(profile, dialogs);
-  app.SetAppDir((dir.Path() + "/").c_str());
-  app.SetAgentPath((dir / "kvr-agent.bin").c_str());  // the sanitizers judge it
+  testing::EngineRig rig;
+  const std::string loader = rig.WriteFile("kvr.ldr", testing::MarkedLoader({"ALPHA", "BETA"}));
+  rig.app.SetLoaderOverride(loader.c_str());
+  rig.WriteFile("kvr.err", "[errorfile]\r\n3 Disk full\r\n");
+  const std::string agent = rig.WriteFile("kvr-agent.bin", std::string(data, data + size));
+  rig.app.SetAgentPath(agent.c_str());  // the sanitizers judge it
   return 0;
 }

@@ -3,20 +3,15 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_app.h"
 #include "engine/result_messages.h"
-#include "support/fakes.h"
-#include "support/harness.h"
+#include "support/fake_unit.h"
 
 using namespace portflash;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const testing::TempDir dir;
-  static testing::MapProfile profile;
-  testing::WriteFile(dir / "messages.err", std::string(data, data + size));
-  testing::Recorder dialogs;
-  CUpdateApp app(profile, dialogs);
-  LoadResultMessages(app, (dir / "messages.err").c_str());
-  for (int code = 0; code < 256; ++code) ResultText(app, static_cast<ResultCode>(code));
+  testing::EngineRig rig;
+  const std::string file = rig.WriteFile("messages.err", std::string(data, data + size));
+  LoadResultMessages(rig.app, file.c_str());
+  for (int code = 0; code < 256; ++code) ResultText(rig.app, static_cast<ResultCode>(code));
   return 0;
 }

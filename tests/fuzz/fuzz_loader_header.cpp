@@ -3,28 +3,22 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_app.h"
-#include "support/fakes.h"
-#include "support/harness.h"
+#include "support/fake_unit.h"
+#include "unit/image_test_files.h"
 
 using namespace portflash;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static const char* const kPrefixes[] = {"kvr", "hpz", "abc", "TNW"};
-  static const testing::TempDir dir;
-  const std::string prefix = kPrefixes[data[0] % 4];
-  testing::MapProfile profile;
-  profile.sections["LDR Filename"][prefix] = "loader.ldr";
-  testing::WriteFile(dir / "loader.ldr", std::string(data + 1, data + size));
+  testing::EngineRig rig;
+  const std::string loader = rig.WriteFile("loader.ldr", std::string(data + 1, data + size));
+  rig.app.SetLoaderOverride(loader.c_str());
   // The agent names one product and commits at once through a wildcard-free 'I'.
-  const char agent[] = {'P', 3, 'A', 0, '\xBB', 'I', 1, '\xFE'};
-  testing::WriteFile(dir / (prefix + "-agent.bin"), std::string(agent, sizeof agent));
-  testing::Recorder dialogs;
-  CUpdateApp app(profile, dialogs);
-  app.SetAppDir((dir.Path() + "/").c_str());
-  app.SetAgentPath((dir / (prefix + "-agent.bin")).c_str());
+  const std::string agent = rig.WriteFile(std::string(kPrefixes[data[0] % 4]) + "-agent.bin",
+                                          testing::Product("A") + testing::Record('I', ""));
+  rig.app.SetAgentPath(agent.c_str());
   // The download would start past the end of the loader.
-  if (app.GetLoaderSkip() > size - 1) __builtin_trap();
+  if (rig.app.GetLoaderSkip() > size - 1) __builtin_trap();
   return 0;
 }

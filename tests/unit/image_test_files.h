@@ -8,9 +8,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,18 +28,13 @@ inline FileHandle Stream(const std::string& bytes) {
 }
 
 inline std::string Bytes(std::initializer_list<int> values) {
-  std::string bytes;
-  for (int v : values) bytes.push_back(static_cast<char>(v));
-  return bytes;
+  return {values.begin(), values.end()};
 }
 
 // One agent-image record: type, L, payload, check byte (255 payload bytes give L = 0).
 inline std::string Record(char type, const std::string& payload) {
-  std::string record{type, static_cast<char>(payload.size() + 1)};
-  record += payload;
-  std::uint8_t sum = 0;
-  for (std::size_t i = 1; i < record.size(); ++i) sum = static_cast<std::uint8_t>(sum + record[i]);
-  return record + static_cast<char>(~sum);
+  const std::string record = std::string{type, static_cast<char>(payload.size() + 1)} + payload;
+  return record + static_cast<char>(~std::accumulate(record.begin() + 1, record.end(), 0));
 }
 
 inline std::string Product(const std::string& name) {

@@ -18,55 +18,37 @@ struct MessageRig : EngineRig {
     path = content ? WriteFile("kvr.err", *content) : Path("none.err");
     return LoadResultMessages(app, path.c_str());
   }
-  int Count() const { return CountResultMessages(app); }
   std::string Text(ResultCode code) const { return ResultText(app, code); }
   std::string path;
 };
 
-std::string Fallback(const char* digits) {
-  return std::string("ERROR: Unknown Result code = ") + digits + "\n";
-}
-
-TEST(ResultMessages, FileThatCannotBeUsedGivesTheBuiltInTexts) {
+// A long line is looked at in pieces of 253: its second piece is compared on its own,
+// and a header with blanks up to 253 characters is one piece with them.
+TEST(ResultMessages, HeaderIsFoundWithoutRegardToCaseElseTheBuiltInTextsCount) {
   MessageRig rig;
   const std::string noHeader = "ERROR: CANNOT FIND ERROR HEADER IN\n";
-  // the file's content (none: no file at all), the box's first line
+  // the file's content (none: no file at all), the box's first line (none: no box)
   const std::pair<std::optional<std::string>, std::string> cases[] = {
       {std::nullopt, "Unable to open error file\n"},
-      {"[errorfile] \n1 x\n", noHeader},
-      {"[error file]\n1 x\n", noHeader},
+      {"[errorfile] \n13 x\n", noHeader},
+      {"[error file]\n13 x\n", noHeader},
       {"", noHeader},
+      {"[errorfile]" + std::string(250, ' ') + "\n13 x\n", noHeader},
+      {"junk before\n42 not an entry\n[ERRORFILE]\n13 x\n", ""},
+      {"[ErrorFile]\n13 x\n", ""},
+      {std::string(253, 'y') + "[errorfile]\n13 x\n", ""},
   };
   for (const auto& [content, message] : cases) {
+    SCOPED_TRACE(content.value_or("(no file)").substr(0, 30));
     EXPECT_TRUE(rig.Load(content));
+    const bool builtIn = !message.empty();
     const char* tail = content ? "\nUsing default error codes\n" : "\nUsing Default error codes";
-    EXPECT_EQ(rig.dialogs.messages, (Messages{message + rig.path + tail}));
-    EXPECT_EQ(rig.Count(), 26);
+    EXPECT_EQ(rig.dialogs.messages, builtIn ? Messages{message + rig.path + tail} : Messages{});
+    // Only the file's texts, else the built-in ones, numbered from 1.
+    EXPECT_EQ(CountResultMessages(rig.app), builtIn ? 26 : 1);
+    EXPECT_EQ(rig.Text(13), builtIn ? "ERROR: Wrong hardware type" : "x");
   }
-  EXPECT_EQ(rig.app.GetResultMessages()->code, 26);  // the last added is in front
-  EXPECT_EQ(rig.Text(13), "ERROR: Wrong hardware type");
-  EXPECT_EQ(rig.Text(5), "ERROR: Unkown Transfer ID");
-  EXPECT_EQ(rig.Text(22), "TRANSFER COMPLETED SUCCESSFULLY");
-  EXPECT_EQ(rig.Text(0), Fallback("0000"));
-  EXPECT_EQ(rig.Text(27), Fallback("001b"));
-}
-
-TEST(ResultMessages, HeaderIsFoundWithoutRegardToCaseAndOnlyTheFilesTextsCount) {
-  MessageRig rig;
-  for (const char* header : {"[ERRORFILE]", "[ErrorFile]", "[errorfile]"}) {
-    SCOPED_TRACE(header);
-    ASSERT_TRUE(
-        rig.Load(std::string("junk before\n42 not an entry\n") + header + "\n13 Our own\n"));
-    EXPECT_TRUE(rig.dialogs.messages.empty());
-    EXPECT_EQ(rig.Count(), 1);
-    EXPECT_EQ(rig.Text(13), "Our own");
-  }
-  // A long line is looked at in pieces of 253: its second piece is compared on its own,
-  // and a header with blanks up to 253 characters is one piece with them.
-  ASSERT_TRUE(rig.Load(std::string(253, 'x') + "[errorfile]\n1 found\n"));
-  EXPECT_EQ(rig.Text(1), "found");
-  ASSERT_TRUE(rig.Load("[errorfile]" + std::string(250, ' ') + "\n1 found\n"));
-  EXPECT_EQ(rig.dialogs.messages.size(), 1u);
+  EXPECT_EQ(rig.Text(27), "ERROR: Unknown Result code = 001b\n");
 }
 
 TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
@@ -75,7 +57,7 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
       rig.Load("[errorfile]\n5 first five\n\n\n  12   blanks kept at the end  \n5 second five\n"
                "7\n\nseven on its own line\nhello world\n-3 negative\n+9 plus\n-\n"
                "200\tafter a tab\n1 " +
-               std::string(300, 'x') + "\n2 short\n17   \n"));
+               std::string(300, 'x') + "\n2 short\n65535 not the program's\n17   \n"));
   EXPECT_EQ(rig.Text(5), "second five");  // the later entry wins
   EXPECT_EQ(rig.Text(12), "blanks kept at the end  ");
   EXPECT_EQ(rig.Text(7), "seven on its own line");
@@ -86,7 +68,8 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
   EXPECT_EQ(rig.Text(2), "short");
   // A line that is no entry is skipped; a code with no text adds nothing.
   EXPECT_EQ(FindResultMessage(rig.app, 17), nullptr);
-  EXPECT_EQ(rig.Count(), 9);
+  EXPECT_EQ(CountResultMessages(rig.app), 10);
+  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));  // the program's own text
 
   ASSERT_TRUE(rig.Load("old\r\n[ErrorFile]\r\n1 one\r\n\r\n2\r\ntwo\r\n3 lone\rcr\r\n"));
   EXPECT_EQ(rig.Text(1), "one");
@@ -95,25 +78,6 @@ TEST(ResultMessages, EntriesAreACodeThenTheRestOfTheLine) {
 
   ASSERT_TRUE(rig.Load("[errorfile]\n"));  // a header and nothing else: an empty list
   EXPECT_EQ(rig.app.GetResultMessages(), nullptr);
-  EXPECT_EQ(rig.Text(13), Fallback("000d"));
-}
-
-// New entries go in front and never hide the program's own texts; an entry without
-// text falls back; a long list is freed without running out of stack.
-TEST(ResultMessages, NewEntriesGoInFrontNeverHideTheProgramsTextsAndALongListIsFreed) {
-  MessageRig rig;
-  ResultMessage* node = AddResultMessage(rig.app, 0xFFFF, "");
-  EXPECT_EQ(rig.app.GetResultMessages(), node);
-  EXPECT_STREQ(node->text, " ");
-  EXPECT_EQ(rig.Text(RESULT_SUCCESS), LoadStringResource(111));
-  ResultMessage empty{9, nullptr, node};
-  rig.app.SetResultMessages(&empty);
-  EXPECT_EQ(rig.Text(9), Fallback("0009"));
-  rig.app.SetResultMessages(node);
-  for (int i = 0; i < 200000; ++i) AddResultMessage(rig.app, i, "x");
-  FreeResultMessages(rig.app);
-  EXPECT_EQ(rig.app.GetResultMessages(), nullptr);
-  FreeResultMessages(rig.app);
 }
 
 }  // namespace
