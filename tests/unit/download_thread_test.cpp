@@ -11,7 +11,7 @@
 
 #include "engine/result_messages.h"
 #include "res/string_table.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {
@@ -19,11 +19,15 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Messages = std::vector<std::string>;
 using namespace std::chrono_literals;
+using sim::ImageKind;
 
 constexpr std::size_t kLoaderBody = 2500;  // sent of the loader: its 4-byte header is skipped
 constexpr std::size_t kAgentSize = 4200;
 const Bytes kLoader = ImageBytes(kLoaderBody + 4, 1);
 const Bytes kAgent = ImageBytes(kAgentSize, 2);
+// What the PC writes up to each image's end byte: four bytes in each stage, the image.
+constexpr std::size_t kLoaderEnd = 8 + kLoaderBody + 1;
+constexpr std::size_t kAgentEnd = kLoaderEnd + kAgentSize + 1;
 const std::string kDisconnected =
     LoadStringResource(114) + std::string("\nThe serial device was disconnected");
 
@@ -45,7 +49,7 @@ struct DownloadRig : EngineRig {
     app.SetLoaderPath(WriteFile("kvr.ldr", kLoader).c_str());
     app.SetLoaderSkip(4);
   }
-  FakeUnit unit{world, kLoaderBody, kAgentSize};
+  SimUnit unit{world, Bytes(kLoader.begin() + 4, kLoader.end()), kAgent};
 };
 
 TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverTook) {
@@ -54,23 +58,26 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
   using Set = std::function<void(DownloadRig&)>;
   const std::tuple<const char*, Set, ResultCode, std::string, std::size_t, std::size_t> cases[] = {
       {"healthy", [](DownloadRig&) {}, RESULT_SUCCESS, Text(111), kLoaderBody, kAgentSize},
-      {"handshake fails", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; }, RESULT_SYNC_FAILED,
+      {"handshake fails", [](DownloadRig& r) { r.unit.options.silent = true; }, RESULT_SYNC_FAILED,
        Text(115), none, none},
-      {"loader error", [](DownloadRig& r) { r.unit.loaderResult = 0x0D; }, 0x0D,
+      {"loader error", [](DownloadRig& r) { r.unit.options.loaderCode = 0x0D; }, 0x0D,
        "ERROR: Wrong hardware type", kLoaderBody, none},
-      {"loader answers 22", [](DownloadRig& r) { r.unit.loaderResult = 0x16; }, 0x16,
+      {"loader answers 22", [](DownloadRig& r) { r.unit.options.loaderCode = 0x16; }, 0x16,
        "TRANSFER COMPLETED SUCCESSFULLY", kLoaderBody, none},
-      {"unasked byte", [](DownloadRig& r) { r.unit.probeByte = 0x05; }, 0x05,
+      {"unasked byte", [](DownloadRig& r) { r.unit.options.unasked = 0x05; }, 0x05,
        "ERROR: Unkown Transfer ID", kLoaderBody, none},
       {"agent missing", [](DownloadRig& r) { r.SetImages(r.Path("gone.bin")); }, RESULT_NO_FILE,
        Text(113), kLoaderBody, none},
-      {"agent error", [](DownloadRig& r) { r.unit.agentResult = 0x13; }, 0x13,
+      {"agent error", [](DownloadRig& r) { r.unit.options.agentCode = 0x13; }, 0x13,
        "ERROR: Flash program failure", kLoaderBody, kAgentSize},
-      {"agent silent", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
+      {"agent silent", [](DownloadRig& r) { r.unit.HoldAnswer(ImageKind::Agent); },
        RESULT_RESULT_TIMEOUT, Text(112), kLoaderBody, kAgentSize},
       // The line goes away within the agent's second chunk: that chunk was taken
       // whole, the third is refused.
-      {"hang-up", [](DownloadRig& r) { r.unit.hangUpAfterImageBytes = kLoaderBody + 1500; },
+      {"hang-up",
+       [](DownloadRig& r) {
+         r.unit.options.hangup = {ImageKind::Agent, 1500};
+       },
        RESULT_WRITE_FAILED, kDisconnected, kLoaderBody, 2000},
   };
   for (const auto& [name, set, outcome, message, loaderSent, agentSent] : cases) {
@@ -86,18 +93,12 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
     // Only what came before the handshake is thrown away, and only once.
     EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), 1);
     const TransferRecord record = thread.GetTransferRecord();
-    auto check = [](const ImageTransfer& image, std::size_t sent, const Bytes& got,
-                    const Bytes& file, std::size_t skip) {
+    for (auto [image, sent] : {std::pair{record.loader, loaderSent}, {record.agent, agentSent}}) {
       EXPECT_EQ(image.started, sent != none);
-      const std::size_t n = sent != none ? sent : 0;
-      EXPECT_EQ(image.bytesSent, n);
-      ASSERT_GE(got.size(), n);  // an image cut short has the end byte after it
-      EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, file.begin() + skip));
-      // The unit takes 2 ms a byte: the streaming counts, the result wait does not.
-      EXPECT_EQ(image.milliseconds, 2 * static_cast<std::int64_t>(n));
-    };
-    check(record.loader, loaderSent, rig.unit.loader, kLoader, 4);
-    check(record.agent, agentSent, rig.unit.agent, kAgent, 0);
+      EXPECT_EQ(image.bytesSent, sent != none ? sent : 0);
+      // The line takes 2 ms a byte: the streaming counts, the result wait does not.
+      EXPECT_EQ(image.milliseconds, 2 * static_cast<std::int64_t>(image.bytesSent));
+    }
   }
 }
 
@@ -108,17 +109,17 @@ TEST(RunDownload, HangUpInAnyPhaseEndsAtOnceWithTheDisconnectedReason) {
   const std::tuple<const char*, std::function<void(DownloadRig&)>,
                    std::function<bool(DownloadRig&, int)>>
       cases[] = {
-          {"handshake", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; },
+          {"handshake", [](DownloadRig& r) { r.unit.options.silent = true; },
            [](DownloadRig&, int reads) { return reads == 4; }},
-          {"loader's result wait", [](DownloadRig& r) { r.unit.loaderResult = std::nullopt; },
-           [](DownloadRig& r, int) { return r.unit.phase == FakeUnit::Phase::Agent; }},
+          {"loader's result wait", [](DownloadRig& r) { r.unit.HoldAnswer(ImageKind::Loader); },
+           [](DownloadRig& r, int) { return r.world.serial.written.size() == kLoaderEnd; }},
           // The read after the one that takes the loader's 0x00.
           {"listen after the loader", [](DownloadRig&) {},
            [n = 0](DownloadRig& r, int) mutable {
-             return r.unit.phase == FakeUnit::Phase::Agent && ++n == 2;
+             return r.world.serial.written.size() == kLoaderEnd && ++n == 2;
            }},
-          {"agent's result wait", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
-           [](DownloadRig& r, int) { return r.unit.agentEnded; }},
+          {"agent's result wait", [](DownloadRig& r) { r.unit.HoldAnswer(ImageKind::Agent); },
+           [](DownloadRig& r, int) { return r.world.serial.written.size() == kAgentEnd; }},
       };
   for (const auto& [phase, set, hangUpNow] : cases) {
     SCOPED_TRACE(phase);
@@ -165,18 +166,14 @@ TEST(RunDownload, CancelAtThePowerOffRequestLeavesThePortUntouched) {
 }
 
 TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
-  for (auto [speed, firstByte, rate] :
-       {std::tuple<const char*, std::uint8_t, std::uint32_t>{"19200", 0x02, 19200},
-        {"19200 ", 0x01, 115200},
-        {nullptr, 0x01, 115200}}) {
+  for (auto [speed, firstByte] :
+       {std::pair<const char*, std::uint8_t>{"19200", 0x02}, {"19200 ", 0x01}, {nullptr, 0x01}}) {
     SCOPED_TRACE(speed != nullptr ? speed : "(null)");
     DownloadRig rig;
     rig.app.SetSpeed(speed);
-    rig.unit.dialogue[0] = firstByte;
     CDownloadThread(rig.app).RunDownload();
+    // The unit takes the second stage and the images only at the first byte's rate.
     EXPECT_EQ(rig.world.serial.written.front(), firstByte);
-    EXPECT_EQ(rig.unit.stageRates, (std::vector<std::uint32_t>{9600, rate}));
-    EXPECT_EQ(rig.unit.loaderRate, rate);
     EXPECT_EQ(rig.dialogs.messages.back(), Text(111));
   }
 }
@@ -218,13 +215,13 @@ TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStop
 // A cancel must not keep the port for the minutes that the unit may take.
 TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) {
   ThreadRig rig;
-  rig.unit.agentResult = std::nullopt;
+  rig.unit.HoldAnswer(ImageKind::Agent);
   ThreadGate gate;
   int readsAfterEnd = 0;
   int readsAfterGate = 0;
   std::int64_t endAt = 0;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
-    if (!rig.unit.agentEnded) return;
+    if (rig.world.serial.written.size() < kAgentEnd) return;
     if (gate.arrived) ++readsAfterGate;
     if (readsAfterEnd++ == 0) endAt = rig.world.clock.nowMs;
     if (readsAfterEnd == 30) {
@@ -252,7 +249,7 @@ TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) 
   // "Again?": the port is free and a healthy unit completes; the normal end clears
   // the pointer and releases the port.
   rig.world.serial.onRead = nullptr;
-  FakeUnit healthy(rig.world, kLoaderBody, kAgentSize);
+  rig.unit.options.breakAnswer.reset();
   rig.dialogs.messages.clear();
   auto again = rig.Start();
   ASSERT_NE(again, nullptr);

@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {
@@ -15,12 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 struct SyncRig : OpenPortRig {
   int Pulses() const { return CountCalls(progress.calls, "step 101 0"); }
   int Reads() const { return CountCalls(world.serial.calls, "read"); }
-  // A unit that answers the first step's byte and nothing else.
-  void AnswerFirstByteOnly() {
-    world.serial.onByte = [](FakeSerialPlatform& serial, std::uint8_t byte) {
-      if (byte == 0x01) serial.Reply(0x5A);
-    };
-  }
 };
 
 TEST(Handshake, FirstStepIsOfferedUpToSixtyTimes) {
@@ -29,8 +23,7 @@ TEST(Handshake, FirstStepIsOfferedUpToSixtyTimes) {
        {std::tuple{1, true, 4}, {60, true, 59 * 3 + 4}, {61, false, 60 * 3}}) {
     SCOPED_TRACE(answerOn);
     SyncRig rig;
-    FakeUnit unit(rig.world, 0, 0);
-    unit.answerFirstOnSend = answerOn;
+    rig.unit.emplace(rig.world).options.answerAfter = answerOn;
     const std::int64_t start = rig.world.clock.nowMs;
     EXPECT_EQ(rig.thread.RunSyncPlan(g_syncPlan115200.steps, 4), passes);
     const Bytes& w = rig.world.serial.written;
@@ -71,7 +64,7 @@ TEST(Handshake, StepsAreCountedInWholeReads) {
   };
   for (const auto& [first, later, count, unitAnswers, written, reads] : cases) {
     SyncRig rig;
-    if (unitAnswers) rig.AnswerFirstByteOnly();
+    rig.unit.emplace(rig.world).options.silent = !unitAnswers;
     const SyncStep steps[] = {first, later};
     EXPECT_FALSE(rig.thread.RunSyncPlan(steps, count));
     EXPECT_EQ(rig.world.serial.written, written);
@@ -82,22 +75,19 @@ TEST(Handshake, StepsAreCountedInWholeReads) {
 TEST(Handshake, SynchroniseRunsThePlanAt9600ThenAtItsRate) {
   Bytes silentAtNewRate{1, 5, 15, 0};
   silentAtNewRate.insert(silentAtNewRate.end(), 60, 0x01);
-  // plan, stages that the unit answers, port refuses settings, passes, written, stage rates
-  const std::tuple<SyncPlan, int, bool, bool, Bytes, std::vector<std::uint32_t>> cases[] = {
-      {g_syncPlan19200, 2, false, true, {2, 5, 15, 0, 2, 5, 15, 0}, {9600, 19200}},
-      {g_syncPlan115200, 1, false, false, silentAtNewRate, {9600}},
-      {{12345, 4, g_syncPlan115200.steps}, 2, false, false, {1, 5, 15, 0}, {9600}},
-      {g_syncPlan115200, 2, true, false, {}, {}},  // the port refuses the settings
+  // The unit answers each stage only at its rate, the second at the first byte's.
+  // plan, the fastest rate that the line carries, port refuses settings, passes, written
+  const std::tuple<SyncPlan, std::uint32_t, bool, bool, Bytes> cases[] = {
+      {g_syncPlan19200, 0, false, true, {2, 5, 15, 0, 2, 5, 15, 0}},
+      {g_syncPlan115200, 9600, false, false, silentAtNewRate},
+      {{12345, 4, g_syncPlan115200.steps}, 0, false, false, {1, 5, 15, 0}},
+      {g_syncPlan115200, 0, true, false, {}},  // the port refuses the settings
   };
-  for (const auto& [plan, stages, refuse, passes, written, rates] : cases) {
+  for (const auto& [plan, maxRate, refuse, passes, written] : cases) {
     SCOPED_TRACE(plan.rate);
     SyncRig rig;
     rig.world.serial.failConfigure = refuse;
-    FakeUnit unit(rig.world, 0, 0);
-    unit.dialogue.clear();
-    for (std::uint32_t i = 0; i < plan.stepCount; ++i)
-      unit.dialogue.push_back(plan.steps[i].sendByte);
-    unit.answeringStages = stages;
+    rig.unit.emplace(rig.world).maxRate = maxRate;
     // What the unit printed while the user was being asked: thrown away once, at the
     // start, so that none of it is taken for an answer or uses up a try.
     for (char ch : std::string(100, 'x')) rig.world.serial.Reply(static_cast<std::uint8_t>(ch));
@@ -105,7 +95,6 @@ TEST(Handshake, SynchroniseRunsThePlanAt9600ThenAtItsRate) {
               passes ? RESULT_SUCCESS : RESULT_SYNC_FAILED);
     EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), refuse ? 0 : 1);
     EXPECT_EQ(rig.world.serial.written, written);
-    EXPECT_EQ(unit.stageRates, rates);
     for (const LineConfig& config : rig.world.serial.configs) {
       EXPECT_EQ(config.parity, Parity::Even);
       EXPECT_TRUE(config.parityCheck);

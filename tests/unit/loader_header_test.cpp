@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/update_app.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {

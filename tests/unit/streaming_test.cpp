@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,7 +6,7 @@
 #include <functional>
 #include <tuple>
 
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {
@@ -13,13 +14,16 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Calls = std::vector<std::string>;
+using sim::ImageKind;
+using ::testing::Contains;
+using ::testing::Not;
 
 // Handshake done: the unit waits for an image.
 struct StreamRig : OpenPortRig {
-  // Plugs in a unit that takes an image of n bytes, the loader or the agent.
-  FakeUnit& Unit(std::size_t n, bool loader = false) {
-    unit.emplace(world, n, n);
-    unit->phase = loader ? FakeUnit::Phase::Loader : FakeUnit::Phase::Agent;
+  // A unit that waits for these bytes as the loader or the agent.
+  SimUnit& Unit(const Bytes& image, ImageKind kind = ImageKind::Agent) {
+    unit.emplace(world, image, image);
+    unit->SkipTo(kind);
     return *unit;
   }
   ResultCode Send(const Bytes& bytes, std::uint32_t code = 22) {
@@ -32,19 +36,16 @@ struct StreamRig : OpenPortRig {
     }
     return sizes;
   }
-  bool Progressed(const std::string& call) const { return CountCalls(progress.calls, call) > 0; }
-  // Runs then() once the unit has taken `count` bytes of the agent.
-  void AtAgentBytes(std::size_t count, std::function<void()> then) {
-    world.serial.onByte = [this, count, then, hook = world.serial.onByte](
-                              FakeSerialPlatform& serial, std::uint8_t byte) {
-      hook(serial, byte);
-      if (unit->agent.size() == count) then();
+  // Runs then() once the PC has written `count` bytes.
+  void AtWritten(std::size_t count, std::function<void()> then) {
+    world.serial.onByte = [count, then](FakeSerialPlatform& serial, std::uint8_t) {
+      if (serial.written.size() == count) then();
     };
   }
 };
 
-Bytes WithEndByte(Bytes bytes, std::size_t keep) {
-  bytes.resize(keep);
+Bytes WithEndByte(Bytes bytes, std::size_t keep = SIZE_MAX) {
+  bytes.resize(std::min(keep, bytes.size()));
   bytes.push_back(0xFF);
   return bytes;
 }
@@ -56,11 +57,11 @@ TEST(Streaming, ImagesGoOutInChunksOfAtMostAThousandBytes) {
   for (const auto& [size, writes] : cases) {
     SCOPED_TRACE(size);
     StreamRig rig;
-    rig.Unit(size).agentResultDelayMs = 2000;
     const Bytes bytes = ImageBytes(size);
+    rig.Unit(bytes).HoldAnswer(ImageKind::Agent, 2000);
     EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
     EXPECT_EQ(rig.WriteSizes(), writes);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, size));
+    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes));
     EXPECT_EQ(rig.progress.calls.back(), "took 103 1");  // the streaming, not the wait
   }
 }
@@ -68,18 +69,20 @@ TEST(Streaming, ImagesGoOutInChunksOfAtMostAThousandBytes) {
 TEST(Streaming, LoaderSkipsItsHeaderWhileTheAgentIsSentWhole) {
   StreamRig rig;
   const Bytes bytes = ImageBytes(2004);
+  const Bytes body(bytes.begin() + 4, bytes.end());
   rig.app.SetLoaderSkip(4);
-  FakeUnit& unit = rig.Unit(2000, true);
-  unit.msPerByte = 1.0;  // one chunk per second
+  rig.unit.emplace(rig.world, body, bytes);
+  rig.unit->SkipTo(ImageKind::Loader);
+  rig.unit->msPerByte = 1.0;  // one chunk per second
   EXPECT_EQ(rig.Send(bytes, 0), RESULT_SUCCESS);
-  EXPECT_EQ(unit.loader, Bytes(bytes.begin() + 4, bytes.end()));
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(body));
   // Percentages over size - skip: 1000 of 2000 is half.
   EXPECT_EQ(rig.progress.calls,
             (Calls{"warning 0.0", "step 102 50", "estimate 102 50 1", "step 102 50",
                    "estimate 102 100 0", "complete 102", "took 102 2"}));
-  rig.Unit(2004);
+  rig.world.serial.written.clear();
   EXPECT_EQ(rig.Send(bytes, 22), RESULT_SUCCESS);
-  EXPECT_EQ(rig.unit->agent, bytes);
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes));
 }
 
 TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
@@ -103,8 +106,9 @@ TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
 // second elapsed; the steps add up to the last percentage shown.
 TEST(Streaming, ProgressIsReportedOncePerSecondWithTheEstimate) {
   StreamRig rig;
-  rig.Unit(10000).msPerByte = 0.25;  // four chunks a second
-  EXPECT_EQ(rig.Send(ImageBytes(10000)), RESULT_SUCCESS);
+  const Bytes bytes = ImageBytes(10000);
+  rig.Unit(bytes).msPerByte = 0.25;  // four chunks a second
+  EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
   EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0", "step 103 10", "estimate 103 10 9",
                                        "step 103 40", "estimate 103 50 1", "step 103 40",
                                        "estimate 103 90 0", "complete 103", "took 103 2"}));
@@ -115,13 +119,14 @@ TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
        {std::tuple{22u, 2600, true}, {22u, 2500, false}, {0u, 2600, false}}) {
     SCOPED_TRACE(::testing::Message() << code << " " << readMs);
     StreamRig rig;
-    rig.Unit(3000, code == 0);
+    const Bytes bytes = ImageBytes(3000);
+    rig.Unit(bytes, code == 0 ? ImageKind::Loader : ImageKind::Agent);
     // Only SendImage reads the millisecond clock here: calls 0 and 1 enclose the
     // first chunk's file read.
     rig.world.clock.onMilliseconds = [&](FakeClock& clock, int index) {
       if (index == 1) clock.Advance(readMs);
     };
-    EXPECT_EQ(rig.Send(ImageBytes(3000), code), RESULT_SUCCESS);
+    EXPECT_EQ(rig.Send(bytes, code), RESULT_SUCCESS);
     const std::string ch = std::to_string(code == 0 ? PROGRESS_BOOT : PROGRESS_AGENT);
     Calls expected{"warning 0.0", "step " + ch + " 33", "estimate " + ch + " 33 4"};
     if (warns) expected.push_back("warning 2.6");
@@ -140,10 +145,8 @@ TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
       {3000, 3000, 3000, 0x07, 7}};
   for (const auto& [size, at, sent, reply, result] : cases) {
     StreamRig rig;
-    FakeUnit& unit = rig.Unit(size, true);
-    unit.loaderInterrupt = {{at, reply}};
-    unit.loaderResult = std::nullopt;
     const Bytes bytes = ImageBytes(size);
+    rig.Unit(bytes, ImageKind::Loader).options.replyMid = {ImageKind::Loader, at, false, reply};
     EXPECT_EQ(rig.Send(bytes, 0), result);
     EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, sent));
     EXPECT_EQ(rig.progress.calls.back() == "complete 102", sent == size);
@@ -155,13 +158,14 @@ TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
 
 TEST(Streaming, WaitsAreCountedInWholeReads) {
   StreamRig rig;
-  rig.Unit(3000).agentResult = 0x03;
-  EXPECT_EQ(rig.Send(ImageBytes(3000)), 3);
+  const Bytes bytes = ImageBytes(3000);
+  rig.Unit(bytes).options.agentCode = 0x03;
+  EXPECT_EQ(rig.Send(bytes), 3);
 
-  rig.Unit(3000).agentResult = std::nullopt;
+  rig.Unit(bytes).HoldAnswer(ImageKind::Agent);
   rig.world.serial.calls.clear();
   const std::int64_t start = rig.world.clock.nowMs;
-  EXPECT_EQ(rig.Send(ImageBytes(3000)), RESULT_RESULT_TIMEOUT);
+  EXPECT_EQ(rig.Send(bytes), RESULT_RESULT_TIMEOUT);
   EXPECT_EQ(CountCalls(rig.world.serial.calls, "wait 100"), 720 * 3);
   EXPECT_EQ(rig.world.clock.nowMs - start, 720 * 300);
 
@@ -188,7 +192,7 @@ TEST(Streaming, FailedWriteStopsTheImageAndStillTriesTheEndByte) {
   rig.world.serial.failWrite = true;
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_WRITE_FAILED);
   EXPECT_EQ(rig.WriteSizes(), (std::vector<std::size_t>{1000, 1}));
-  EXPECT_FALSE(rig.Progressed("complete 103"));
+  EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
 }
 
 // A file that fails or shrinks under us ends the image: retrying could go on for ever,
@@ -200,12 +204,11 @@ TEST(Streaming, FileThatShrinksMidImageEndsWithoutTheEndByteAndSaysWhy) {
     StreamRig rig;
     const Bytes bytes = ImageBytes(size);
     const std::string path = rig.WriteFile("agent.bin", bytes);
-    rig.Unit(size);
-    rig.AtAgentBytes(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
+    rig.AtWritten(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
     EXPECT_EQ(rig.thread.SendImage(path.c_str(), 22), RESULT_NO_FILE);
     EXPECT_EQ(rig.world.serial.written, Bytes(bytes.begin(), bytes.begin() + long(cut)));
     EXPECT_EQ(rig.world.serial.calls.back(), "discard output");
-    EXPECT_FALSE(rig.Progressed("complete 103"));
+    EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
     EXPECT_EQ(rig.thread.OutcomeText(RESULT_NO_FILE),
               "The image file could not be read to the end: " + path +
                   ": the file is shorter than it was");
@@ -218,8 +221,9 @@ TEST(Streaming, DriverQueueStaysWithinAChunkAndNeverRunsDry) {
   StreamRig rig;
   ASSERT_EQ(ConfigureCommPort(rig.thread.m_hPort, 115200, 1), RESULT_SUCCESS);
   rig.world.serial.lineBytesPerMs = 115200.0 / 11 / 1000;
-  rig.Unit(30000).agentResultDelayMs = 0;
-  EXPECT_EQ(rig.Send(ImageBytes(30000)), RESULT_SUCCESS);
+  const Bytes bytes = ImageBytes(30000);
+  rig.Unit(bytes);
+  EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
   const std::vector<std::size_t>& queued = rig.world.serial.queuedAtWrite;
   ASSERT_EQ(queued.size(), 31u);  // 30 chunks and the end byte
   EXPECT_LE(*std::max_element(queued.begin(), queued.end() - 1), 1000u);
@@ -231,11 +235,10 @@ TEST(Streaming, DriverQueueStaysWithinAChunkAndNeverRunsDry) {
 
 TEST(Streaming, CancelStopsBeforeTheNextChunkWithoutTheEndByte) {
   StreamRig rig;
-  rig.Unit(5000);
-  rig.AtAgentBytes(2000, [&] { rig.thread.Abort(); });
+  rig.AtWritten(2000, [&] { rig.thread.Abort(); });
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_SUCCESS);
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
-  EXPECT_FALSE(rig.Progressed("complete 103"));
+  EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
   // The next image after a cancel: nothing sent.
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_SUCCESS);
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
