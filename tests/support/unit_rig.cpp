@@ -52,7 +52,6 @@ void SimUnit::OnByte(std::uint8_t byte) {
   const auto whole = static_cast<std::int64_t>(lineDebtMs_);
   world_.clock.Advance(whole);
   lineDebtMs_ -= static_cast<double>(whole);
-  if (maxRate != 0 && Rate() > maxRate) return;
   sendAtMs_ = world_.clock.nowMs;
   monitor_.OnByte(byte, Rate(), Now());
   RunDue();

@@ -49,9 +49,7 @@ class SimUnit : sim::UnitLine {
   }
 
   sim::SimOptions options;  // the simulator's command line
-  // The line's: time per byte, and the fastest rate that it carries (0: any).
-  double msPerByte = 0.0;
-  std::uint32_t maxRate = 0;
+  double msPerByte = 0.0;   // the line's time per byte
 
  private:
   void OnByte(std::uint8_t byte);
