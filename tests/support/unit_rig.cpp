@@ -6,16 +6,10 @@
 #include "engine/result_messages.h"
 
 namespace portflash::testing {
-namespace {
-sim::ExpectedImage Expected(std::optional<std::vector<std::uint8_t>> bytes) {
-  return bytes ? sim::ExpectedImage{true, "", std::move(*bytes)} : sim::ExpectedImage{};
-}
-}  // namespace
-
-SimUnit::SimUnit(FakeWorld& world, std::optional<Bytes> loader, std::optional<Bytes> agent)
+SimUnit::SimUnit(FakeWorld& world, const Bytes& loader, const Bytes& agent)
     : world_(world),
-      loader_(loader.value_or(Bytes{})),
-      monitor_(options, Expected(std::move(loader)), Expected(std::move(agent)), *this, log_,
+      loader_(loader),
+      monitor_(options, {!loader.empty(), "", loader}, {!agent.empty(), "", agent}, *this, log_,
                trace_) {
   world_.serial.onByte = [this](FakeSerialPlatform&, std::uint8_t byte) { OnByte(byte); };
 }

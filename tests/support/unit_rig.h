@@ -34,8 +34,8 @@ class SimUnit : sim::UnitLine {
  public:
   using Bytes = std::vector<std::uint8_t>;
   // Installs itself as world.serial.onByte. An image given is taken at its exact
-  // length (the loader without its skip); one not given ends at 0xFF and a silence.
-  SimUnit(FakeWorld& world, std::optional<Bytes> loader = {}, std::optional<Bytes> agent = {});
+  // length (the loader without its skip); an empty one ends at 0xFF and a silence.
+  SimUnit(FakeWorld& world, const Bytes& loader = {}, const Bytes& agent = {});
   ~SimUnit() override;
   SimUnit(const SimUnit&) = delete;
   SimUnit& operator=(const SimUnit&) = delete;
