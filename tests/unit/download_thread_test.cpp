@@ -25,9 +25,6 @@ constexpr std::size_t kLoaderBody = 2500;  // sent of the loader: its 4-byte hea
 constexpr std::size_t kAgentSize = 4200;
 const Bytes kLoader = ImageBytes(kLoaderBody + 4, 1);
 const Bytes kAgent = ImageBytes(kAgentSize, 2);
-// What the PC writes of a whole download: four bytes in each stage, each image and
-// its end byte.
-constexpr std::size_t kAgentEnd = 8 + kLoaderBody + 1 + kAgentSize + 1;
 const std::string kDisconnected =
     LoadStringResource(114) + std::string("\nThe serial device was disconnected");
 
@@ -180,41 +177,6 @@ TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStop
   EXPECT_FALSE(rig.app.StartDownload());  // the page keeps Finish disabled meanwhile
   EXPECT_EQ(rig.app.StopDownload(), 0);
   EXPECT_FALSE(rig.app.IsDownloadSet());
-}
-
-// A cancel must not keep the port for the minutes that the unit may take.
-TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) {
-  ThreadRig rig;
-  rig.unit.HoldAnswer(ImageKind::Agent);
-  ThreadGate gate;
-  int readsAfterEnd = 0;
-  int readsAfterGate = 0;
-  std::int64_t endAt = 0;
-  rig.world.serial.onRead = [&](FakeSerialPlatform&) {
-    if (rig.world.serial.written.size() < kAgentEnd) return;
-    if (gate.arrived) ++readsAfterGate;
-    if (readsAfterEnd++ == 0) endAt = rig.world.clock.nowMs;
-    if (readsAfterEnd == 30) {
-      // Held until StopDownload has asked the thread to stop.
-      gate.Hold([&] {
-        auto running = rig.app.GetDownloadThread();
-        return running == nullptr || running->IsAborted();
-      });
-    }
-  };
-  auto thread = rig.Start();
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(gate.WaitArrived());
-  const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(rig.app.StopDownload(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
-  EXPECT_TRUE(thread->HasEnded());
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-  EXPECT_LE(readsAfterGate, 2);  // the rest of the read under way
-  EXPECT_LT(rig.world.clock.nowMs - endAt, 15000);
-  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff}));  // a cancel shows no outcome
-  EXPECT_EQ(rig.progress.calls.back(), "complete 103");    // nor the time it took
-  EXPECT_FALSE(rig.world.serial.isOpen);
 }
 
 // The holder search skips this process: the previous download that a cancel gave

@@ -242,5 +242,19 @@ TEST(Streaming, CancelStopsBeforeTheNextChunkWithoutTheEndByte) {
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
 }
 
+// A cancel must not keep the port for the minutes that the unit may take: the wait
+// ends with the read under way, and shows no time taken.
+TEST(Streaming, CancelEndsTheResultWaitWithinTheReadUnderWay) {
+  StreamRig rig;
+  const Bytes bytes = ImageBytes(3000);
+  rig.Unit(bytes).HoldAnswer(ImageKind::Agent);
+  rig.world.serial.onRead = [&](FakeSerialPlatform& serial) {
+    if (serial.readAttempts == 30) rig.thread.Abort();
+  };
+  EXPECT_EQ(rig.Send(bytes), RESULT_RESULT_TIMEOUT);
+  EXPECT_LE(rig.world.serial.readAttempts, 32);
+  EXPECT_EQ(rig.progress.calls.back(), "complete 103");
+}
+
 }  // namespace
 }  // namespace portflash::testing
