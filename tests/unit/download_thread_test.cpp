@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <future>
+#include <memory>
 #include <tuple>
 
 #include "engine/result_messages.h"
@@ -147,27 +146,18 @@ TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
   }
 }
 
-// The download on its own thread. The fakes are not thread-safe: the test thread
-// looks at them only once the download thread has ended.
-struct ThreadRig : DownloadRig {
-  // Starts a download and returns its thread, caught from inside at the first box.
-  std::shared_ptr<CDownloadThread> Start() {
-    auto caught = std::make_shared<std::promise<std::shared_ptr<CDownloadThread>>>();
-    auto once = std::make_shared<std::once_flag>();
-    dialogs.onMessage = [this, caught, once](const std::string&) {
-      std::call_once(*once, [&] { caught->set_value(app.GetDownloadThread()); });
-    };
-    auto future = caught->get_future();
-    EXPECT_TRUE(app.StartDownload());
-    if (future.wait_for(5s) != std::future_status::ready) return nullptr;
-    return future.get();
-  }
-};
+// Starts a download on its own thread, which these tests keep set to the end. The
+// fakes are not thread-safe: the test thread looks at them only while that thread
+// is held or once it has ended.
+std::shared_ptr<CDownloadThread> Start(CUpdateApp& app) {
+  EXPECT_TRUE(app.StartDownload());
+  return app.GetDownloadThread();
+}
 
 TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStopped) {
-  ThreadRig rig;
+  DownloadRig rig;
   rig.world.serial.failOpen = true;
-  auto thread = rig.Start();
+  auto thread = Start(rig.app);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->WaitForEnd(5s));
   EXPECT_EQ(rig.dialogs.Messages(), (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " +
@@ -182,20 +172,20 @@ TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStop
 // The holder search skips this process: the previous download that a cancel gave
 // up waiting for is named as the holder, not "another program".
 TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
-  ThreadRig rig;
+  DownloadRig rig;
   rig.app.SetStopWait(50ms);
   std::atomic<bool> release{false};
   ThreadGate gate;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
     if (!gate.arrived) gate.Hold([&] { return release.load(); }, 20s);
   };
-  auto first = rig.Start();
+  auto first = Start(rig.app);
   ASSERT_NE(first, nullptr);
   ASSERT_TRUE(gate.WaitArrived());
   EXPECT_EQ(rig.app.StopDownload(), 0);
   EXPECT_FALSE(first->HasEnded());
   EXPECT_TRUE(rig.app.IsAbandonedDownloadAlive());
-  auto second = rig.Start();
+  auto second = Start(rig.app);
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(second->WaitForEnd(5s));
   const std::string said = rig.dialogs.messages.back();
