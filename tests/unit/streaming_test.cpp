@@ -97,63 +97,55 @@ TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
   EXPECT_TRUE(rig.world.serial.written.empty());
 }
 
+TEST(Streaming, LoaderSkipsItsHeaderWhileTheAgentIsSentWhole) {
+  StreamRig rig;
+  const Bytes bytes = ImageBytes(2004);
+  const Bytes body(bytes.begin() + 4, bytes.end());
+  rig.app.SetLoaderSkip(4);
+  rig.unit.emplace(rig.world, body, bytes);
+  rig.unit->SkipTo(ImageKind::Loader);
+  rig.unit->msPerByte = 1.0;  // one chunk per second
+  EXPECT_EQ(rig.Send(bytes, 0), RESULT_SUCCESS);
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(body));
+  // Percentages over size - skip: 1000 of 2000 is half.
+  EXPECT_EQ(rig.progress.calls,
+            (Calls{"warning 0.0", "step 102 50", "estimate 102 50 1", "step 102 50",
+                   "estimate 102 100 0", "complete 102", "took 102 2"}));
+  rig.world.serial.written.clear();
+  EXPECT_EQ(rig.Send(bytes, 22), RESULT_SUCCESS);
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes));
+}
+
 // Reports come at the first chunk of each new second, the first one counting one
-// second elapsed; the steps add up to the last percentage shown. Percentages are of
-// what is sent: the loader goes without its header. A file read of more than 2.5 s
-// warns, for the agent only.
+// second elapsed; the steps add up to the last percentage shown.
 TEST(Streaming, ProgressIsReportedOncePerSecondWithTheEstimate) {
-  const struct {
-    ImageKind kind;
-    std::size_t size;
-    double msPerByte;
-    int readMs;  // the first chunk's file read
-    Calls calls;
-  } cases[] = {
-      {ImageKind::Agent,
-       10000,
-       0.25,
-       0,  // four chunks a second
-       {"warning 0.0", "step 103 10", "estimate 103 10 9", "step 103 40", "estimate 103 50 1",
-        "step 103 40", "estimate 103 90 0", "complete 103", "took 103 2"}},
-      {ImageKind::Loader,
-       2004,
-       1.0,
-       0,  // 1000 of 2000 is half
-       {"warning 0.0", "step 102 50", "estimate 102 50 1", "step 102 50", "estimate 102 100 0",
-        "complete 102", "took 102 2"}},
-      {ImageKind::Agent,
-       3000,
-       0,
-       2600,
-       {"warning 0.0", "step 103 33", "estimate 103 33 4", "warning 2.6", "complete 103",
-        "took 103 2"}},
-      {ImageKind::Agent,
-       3000,
-       0,
-       2500,
-       {"warning 0.0", "step 103 33", "estimate 103 33 4", "complete 103", "took 103 2"}},
-      {ImageKind::Loader,
-       3004,
-       0,
-       2600,
-       {"warning 0.0", "step 102 33", "estimate 102 33 4", "complete 102", "took 102 2"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.size << " " << c.readMs);
+  StreamRig rig;
+  const Bytes bytes = ImageBytes(10000);
+  rig.Unit(bytes).msPerByte = 0.25;  // four chunks a second
+  EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
+  EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0", "step 103 10", "estimate 103 10 9",
+                                       "step 103 40", "estimate 103 50 1", "step 103 40",
+                                       "estimate 103 90 0", "complete 103", "took 103 2"}));
+}
+
+TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
+  for (auto [code, readMs, warns] :
+       {std::tuple{22u, 2600, true}, {22u, 2500, false}, {0u, 2600, false}}) {
+    SCOPED_TRACE(::testing::Message() << code << " " << readMs);
     StreamRig rig;
-    rig.app.SetLoaderSkip(4);
-    const bool loader = c.kind == ImageKind::Loader;
-    const Bytes bytes = ImageBytes(c.size);
-    const Bytes sent(bytes.begin() + (loader ? 4 : 0), bytes.end());
-    rig.Unit(sent, c.kind).msPerByte = c.msPerByte;
+    const Bytes bytes = ImageBytes(3000);
+    rig.Unit(bytes, code == 0 ? ImageKind::Loader : ImageKind::Agent);
     // Only SendImage reads the millisecond clock here: calls 0 and 1 enclose the
     // first chunk's file read.
     rig.world.clock.onMilliseconds = [&](FakeClock& clock, int index) {
-      if (index == 1) clock.Advance(c.readMs);
+      if (index == 1) clock.Advance(readMs);
     };
-    EXPECT_EQ(rig.Send(bytes, loader ? 0 : 22), RESULT_SUCCESS);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(sent));
-    EXPECT_EQ(rig.progress.calls, c.calls);
+    EXPECT_EQ(rig.Send(bytes, code), RESULT_SUCCESS);
+    const std::string ch = std::to_string(code == 0 ? PROGRESS_BOOT : PROGRESS_AGENT);
+    Calls expected{"warning 0.0", "step " + ch + " 33", "estimate " + ch + " 33 4"};
+    if (warns) expected.push_back("warning 2.6");
+    expected.insert(expected.end(), {"complete " + ch, "took " + ch + " 2"});
+    EXPECT_EQ(rig.progress.calls, expected);
   }
 }
 
