@@ -88,8 +88,9 @@ TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
   StreamRig rig;
   rig.app.SetLoaderSkip(5);
   const std::string shortLoader = rig.WriteFile("short.ldr", ImageBytes(4));
-  for (const char* path : {shortLoader.c_str(), "/nonexistent/agent.bin", rig.dir.c_str()}) {
-    SCOPED_TRACE(path);
+  for (const char* path : {shortLoader.c_str(), "/nonexistent/agent.bin", rig.dir.c_str(),
+                           static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(path != nullptr ? path : "(null)");
     rig.progress.calls.clear();
     EXPECT_EQ(rig.thread.SendImage(path, 0), RESULT_NO_FILE);
     EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0"}));
