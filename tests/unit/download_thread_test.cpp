@@ -154,24 +154,11 @@ std::shared_ptr<CDownloadThread> Start(CUpdateApp& app) {
   return app.GetDownloadThread();
 }
 
-TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStopped) {
-  DownloadRig rig;
-  rig.world.serial.failOpen = true;
-  auto thread = Start(rig.app);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->WaitForEnd(5s));
-  EXPECT_EQ(rig.dialogs.Messages(), (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " +
-                                              ComDevice(1) + " does not exist."}));
-  EXPECT_FALSE(thread->GetOutcome().has_value());
-  EXPECT_TRUE(rig.app.IsDownloadSet());
-  EXPECT_FALSE(rig.app.StartDownload());  // the page keeps Finish disabled meanwhile
-  EXPECT_EQ(rig.app.StopDownload(), 0);
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-}
-
-// The holder search skips this process: the previous download that a cancel gave
-// up waiting for is named as the holder, not "another program".
-TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
+// A failed open shows only its reason and keeps the download set until stopped: the
+// page keeps Finish disabled meanwhile. The holder search skips this process: the
+// previous download that a cancel gave up waiting for is named as the holder, not
+// "another program".
+TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSoUntilStopped) {
   DownloadRig rig;
   rig.app.SetStopWait(50ms);
   std::atomic<bool> release{false};
@@ -188,13 +175,18 @@ TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
   auto second = Start(rig.app);
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(second->WaitForEnd(5s));
-  const std::string said = rig.dialogs.messages.back();
   release = true;
   ASSERT_TRUE(first->WaitForEnd(5s));
-  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
-                      " is still held by the previous download, which is still ending; try "
-                      "again in a moment.");
+  EXPECT_EQ(rig.dialogs.Messages(),
+            (Messages{kPowerOff, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
+                                     " is still held by the previous download, which is still "
+                                     "ending; try again in a moment."}));
   EXPECT_FALSE(rig.app.IsAbandonedDownloadAlive());
+  EXPECT_FALSE(second->GetOutcome().has_value());
+  EXPECT_TRUE(rig.app.IsDownloadSet());
+  EXPECT_FALSE(rig.app.StartDownload());
+  EXPECT_EQ(rig.app.StopDownload(), 0);
+  EXPECT_FALSE(rig.app.IsDownloadSet());
 }
 
 }  // namespace
