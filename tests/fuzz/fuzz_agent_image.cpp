@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "unit/image_test_files.h"
 
 using namespace portflash;

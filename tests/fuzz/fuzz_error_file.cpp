@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/result_messages.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 using namespace portflash;
 

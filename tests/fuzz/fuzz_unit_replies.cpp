@@ -17,7 +17,7 @@
 
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "support/fakes.h"
 #include "support/harness.h"
 

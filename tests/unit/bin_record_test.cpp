@@ -5,7 +5,7 @@
 
 #include <tuple>
 
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {

@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <future>
+#include <memory>
 #include <tuple>
 
 #include "engine/result_messages.h"
 #include "res/string_table.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {
@@ -19,6 +18,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Messages = std::vector<std::string>;
 using namespace std::chrono_literals;
+using sim::ImageKind;
 
 constexpr std::size_t kLoaderBody = 2500;  // sent of the loader: its 4-byte header is skipped
 constexpr std::size_t kAgentSize = 4200;
@@ -45,32 +45,43 @@ struct DownloadRig : EngineRig {
     app.SetLoaderPath(WriteFile("kvr.ldr", kLoader).c_str());
     app.SetLoaderSkip(4);
   }
-  FakeUnit unit{world, kLoaderBody, kAgentSize};
+  SimUnit unit{world, Bytes(kLoader.begin() + 4, kLoader.end()), kAgent};
 };
 
+// A line that is gone ends the download in any phase with that reason, and the
+// port is released before the outcome shows.
 TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverTook) {
   static constexpr std::size_t none = SIZE_MAX;  // the image was never started
   // what goes wrong, the outcome and its text, bytes sent of the loader and the agent
   using Set = std::function<void(DownloadRig&)>;
   const std::tuple<const char*, Set, ResultCode, std::string, std::size_t, std::size_t> cases[] = {
       {"healthy", [](DownloadRig&) {}, RESULT_SUCCESS, Text(111), kLoaderBody, kAgentSize},
-      {"handshake fails", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; }, RESULT_SYNC_FAILED,
+      {"handshake fails", [](DownloadRig& r) { r.unit.options.silent = true; }, RESULT_SYNC_FAILED,
        Text(115), none, none},
-      {"loader error", [](DownloadRig& r) { r.unit.loaderResult = 0x0D; }, 0x0D,
+      {"port refuses the settings", [](DownloadRig& r) { r.world.serial.failConfigure = true; },
+       RESULT_SYNC_FAILED, Text(115), none, none},
+      {"loader error", [](DownloadRig& r) { r.unit.options.loaderCode = 0x0D; }, 0x0D,
        "ERROR: Wrong hardware type", kLoaderBody, none},
-      {"loader answers 22", [](DownloadRig& r) { r.unit.loaderResult = 0x16; }, 0x16,
+      {"loader answers 22", [](DownloadRig& r) { r.unit.options.loaderCode = 0x16; }, 0x16,
        "TRANSFER COMPLETED SUCCESSFULLY", kLoaderBody, none},
-      {"unasked byte", [](DownloadRig& r) { r.unit.probeByte = 0x05; }, 0x05,
+      {"unasked byte", [](DownloadRig& r) { r.unit.options.unasked = 0x05; }, 0x05,
        "ERROR: Unkown Transfer ID", kLoaderBody, none},
       {"agent missing", [](DownloadRig& r) { r.SetImages(r.Path("gone.bin")); }, RESULT_NO_FILE,
        Text(113), kLoaderBody, none},
-      {"agent error", [](DownloadRig& r) { r.unit.agentResult = 0x13; }, 0x13,
+      {"agent error", [](DownloadRig& r) { r.unit.options.agentCode = 0x13; }, 0x13,
        "ERROR: Flash program failure", kLoaderBody, kAgentSize},
-      {"agent silent", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
+      {"agent silent", [](DownloadRig& r) { r.unit.HoldAnswer(ImageKind::Agent); },
        RESULT_RESULT_TIMEOUT, Text(112), kLoaderBody, kAgentSize},
-      // The line goes away within the agent's second chunk: that chunk was taken
-      // whole, the third is refused.
-      {"hang-up", [](DownloadRig& r) { r.unit.hangUpAfterImageBytes = kLoaderBody + 1500; },
+      {"hang-up for the loader's answer",
+       [](DownloadRig& r) {
+         r.unit.options.hangup = {ImageKind::Loader, 0, true};
+       },
+       RESULT_WRITE_FAILED, kDisconnected, kLoaderBody, none},
+      // Within the agent's second chunk: that chunk was taken whole, the third is refused.
+      {"hang-up in the agent",
+       [](DownloadRig& r) {
+         r.unit.options.hangup = {ImageKind::Agent, 1500};
+       },
        RESULT_WRITE_FAILED, kDisconnected, kLoaderBody, 2000},
   };
   for (const auto& [name, set, outcome, message, loaderSent, agentSent] : cases) {
@@ -79,72 +90,30 @@ TEST(RunDownload, FirstFailingStepIsTheOutcomeAndEachImageCountsWhatTheDriverToo
     rig.unit.msPerByte = 2.0;
     set(rig);
     rig.dialogs.messages.clear();
+    // What the unit printed while the user was being asked: none of it is taken for
+    // an answer or uses up a try.
+    for (char ch : std::string(100, 'x')) rig.world.serial.Reply(static_cast<std::uint8_t>(ch));
+    bool openAtOutcome = false;
+    rig.dialogs.onMessage = [&](const std::string&) { openAtOutcome = rig.world.serial.isOpen; };
     CDownloadThread thread(rig.app);
     thread.RunDownload();
     EXPECT_EQ(thread.GetOutcome(), outcome);
     EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, message}));
+    EXPECT_EQ(openAtOutcome, message != kDisconnected);
     // Only what came before the handshake is thrown away, and only once.
-    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), 1);
+    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"),
+              rig.world.serial.failConfigure ? 0 : 1);
+    for (const LineConfig& config : rig.world.serial.configs) {
+      EXPECT_EQ(config.parity, Parity::Even);
+      EXPECT_TRUE(config.parityCheck);
+    }
     const TransferRecord record = thread.GetTransferRecord();
-    auto check = [](const ImageTransfer& image, std::size_t sent, const Bytes& got,
-                    const Bytes& file, std::size_t skip) {
+    for (auto [image, sent] : {std::pair{record.loader, loaderSent}, {record.agent, agentSent}}) {
       EXPECT_EQ(image.started, sent != none);
-      const std::size_t n = sent != none ? sent : 0;
-      EXPECT_EQ(image.bytesSent, n);
-      ASSERT_GE(got.size(), n);  // an image cut short has the end byte after it
-      EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, file.begin() + skip));
-      // The unit takes 2 ms a byte: the streaming counts, the result wait does not.
-      EXPECT_EQ(image.milliseconds, 2 * static_cast<std::int64_t>(n));
-    };
-    check(record.loader, loaderSent, rig.unit.loader, kLoader, 4);
-    check(record.agent, agentSent, rig.unit.agent, kAgent, 0);
-  }
-}
-
-// A hang-up is final: whatever the download waits for, it ends at once with the
-// reason, and the port is released before the outcome is shown.
-TEST(RunDownload, HangUpInAnyPhaseEndsAtOnceWithTheDisconnectedReason) {
-  // the phase, what the unit does, when the line goes (given the reads so far)
-  const std::tuple<const char*, std::function<void(DownloadRig&)>,
-                   std::function<bool(DownloadRig&, int)>>
-      cases[] = {
-          {"handshake", [](DownloadRig& r) { r.unit.answerFirstOnSend = 0; },
-           [](DownloadRig&, int reads) { return reads == 4; }},
-          {"loader's result wait", [](DownloadRig& r) { r.unit.loaderResult = std::nullopt; },
-           [](DownloadRig& r, int) { return r.unit.phase == FakeUnit::Phase::Agent; }},
-          // The read after the one that takes the loader's 0x00.
-          {"listen after the loader", [](DownloadRig&) {},
-           [n = 0](DownloadRig& r, int) mutable {
-             return r.unit.phase == FakeUnit::Phase::Agent && ++n == 2;
-           }},
-          {"agent's result wait", [](DownloadRig& r) { r.unit.agentResult = std::nullopt; },
-           [](DownloadRig& r, int) { return r.unit.agentEnded; }},
-      };
-  for (const auto& [phase, set, hangUpNow] : cases) {
-    SCOPED_TRACE(phase);
-    DownloadRig rig;
-    set(rig);
-    std::int64_t hungUpAt = -1;
-    int reads = 0;
-    rig.world.serial.onRead = [&](FakeSerialPlatform& serial) {
-      if (hungUpAt < 0 && hangUpNow(rig, ++reads)) {
-        serial.HangUp();
-        hungUpAt = rig.world.clock.nowMs;
-      }
-    };
-    bool openAtOutcome = true;
-    std::int64_t outcomeAt = 0;
-    rig.dialogs.onMessage = [&](const std::string&) {
-      openAtOutcome = rig.world.serial.isOpen;
-      outcomeAt = rig.world.clock.nowMs;
-    };
-    CDownloadThread thread(rig.app);
-    thread.RunDownload();
-    ASSERT_GE(hungUpAt, 0);
-    EXPECT_EQ(thread.GetOutcome(), RESULT_WRITE_FAILED);
-    EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, kDisconnected}));
-    EXPECT_FALSE(openAtOutcome);
-    EXPECT_LT(outcomeAt - hungUpAt, 100);
+      EXPECT_EQ(image.bytesSent, sent != none ? sent : 0);
+      // The line takes 2 ms a byte: the streaming counts, the result wait does not.
+      EXPECT_EQ(image.milliseconds, 2 * static_cast<std::int64_t>(image.bytesSent));
+    }
   }
 }
 
@@ -165,131 +134,59 @@ TEST(RunDownload, CancelAtThePowerOffRequestLeavesThePortUntouched) {
 }
 
 TEST(RunDownload, PlanIsChosenByTheExactSpeedText19200) {
-  for (auto [speed, firstByte, rate] :
-       {std::tuple<const char*, std::uint8_t, std::uint32_t>{"19200", 0x02, 19200},
-        {"19200 ", 0x01, 115200},
-        {nullptr, 0x01, 115200}}) {
+  for (auto [speed, firstByte] :
+       {std::pair<const char*, std::uint8_t>{"19200", 0x02}, {"19200 ", 0x01}, {nullptr, 0x01}}) {
     SCOPED_TRACE(speed != nullptr ? speed : "(null)");
     DownloadRig rig;
     rig.app.SetSpeed(speed);
-    rig.unit.dialogue[0] = firstByte;
     CDownloadThread(rig.app).RunDownload();
+    // The unit takes the second stage and the images only at the first byte's rate.
     EXPECT_EQ(rig.world.serial.written.front(), firstByte);
-    EXPECT_EQ(rig.unit.stageRates, (std::vector<std::uint32_t>{9600, rate}));
-    EXPECT_EQ(rig.unit.loaderRate, rate);
     EXPECT_EQ(rig.dialogs.messages.back(), Text(111));
   }
 }
 
-// The download on its own thread. The fakes are not thread-safe: the test thread
-// looks at them only once the download thread has ended.
-struct ThreadRig : DownloadRig {
-  // Starts a download and returns its thread, caught from inside at the first box.
-  std::shared_ptr<CDownloadThread> Start() {
-    auto caught = std::make_shared<std::promise<std::shared_ptr<CDownloadThread>>>();
-    auto once = std::make_shared<std::once_flag>();
-    dialogs.onMessage = [this, caught, once](const std::string&) {
-      std::call_once(*once, [&] { caught->set_value(app.GetDownloadThread()); });
-    };
-    auto future = caught->get_future();
-    EXPECT_TRUE(app.StartDownload());
-    if (future.wait_for(5s) != std::future_status::ready) return nullptr;
-    return future.get();
-  }
-};
-
-TEST(DownloadThread, FailedOpenShowsOnlyTheReasonAndKeepsTheDownloadSetUntilStopped) {
-  ThreadRig rig;
-  rig.world.serial.failOpen = true;
-  auto thread = rig.Start();
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->WaitForEnd(5s));
-  EXPECT_EQ(rig.dialogs.Messages(), (Messages{Text(IDS_OPEN_FAILED) + "\nThe device " +
-                                              ComDevice(1) + " does not exist."}));
-  EXPECT_TRUE(thread->IsAborted());
-  EXPECT_FALSE(thread->GetOutcome().has_value());
-  EXPECT_TRUE(rig.world.serial.written.empty());
-  EXPECT_TRUE(rig.app.IsDownloadSet());
-  EXPECT_FALSE(rig.app.StartDownload());  // the page keeps Finish disabled meanwhile
-  EXPECT_EQ(rig.app.StopDownload(), 0);
-  EXPECT_FALSE(rig.app.IsDownloadSet());
+// Starts a download on its own thread, which these tests keep set to the end. The
+// fakes are not thread-safe: the test thread looks at them only while that thread
+// is held or once it has ended.
+std::shared_ptr<CDownloadThread> Start(CUpdateApp& app) {
+  EXPECT_TRUE(app.StartDownload());
+  return app.GetDownloadThread();
 }
 
-// A cancel must not keep the port for the minutes that the unit may take.
-TEST(DownloadThread, StopDuringTheResultWaitEndsItWithinOneReadAndFreesThePort) {
-  ThreadRig rig;
-  rig.unit.agentResult = std::nullopt;
-  ThreadGate gate;
-  int readsAfterEnd = 0;
-  int readsAfterGate = 0;
-  std::int64_t endAt = 0;
-  rig.world.serial.onRead = [&](FakeSerialPlatform&) {
-    if (!rig.unit.agentEnded) return;
-    if (gate.arrived) ++readsAfterGate;
-    if (readsAfterEnd++ == 0) endAt = rig.world.clock.nowMs;
-    if (readsAfterEnd == 30) {
-      // Held until StopDownload has asked the thread to stop.
-      gate.Hold([&] {
-        auto running = rig.app.GetDownloadThread();
-        return running == nullptr || running->IsAborted();
-      });
-    }
-  };
-  auto thread = rig.Start();
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(gate.WaitArrived());
-  const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(rig.app.StopDownload(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
-  EXPECT_TRUE(thread->HasEnded());
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-  EXPECT_LE(readsAfterGate, 2);  // the rest of the read under way
-  EXPECT_LT(rig.world.clock.nowMs - endAt, 15000);
-  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff}));  // a cancel shows no outcome
-  EXPECT_EQ(rig.progress.calls.back(), "complete 103");    // nor the time it took
-  EXPECT_FALSE(rig.world.serial.isOpen);
-
-  // "Again?": the port is free and a healthy unit completes; the normal end clears
-  // the pointer and releases the port.
-  rig.world.serial.onRead = nullptr;
-  FakeUnit healthy(rig.world, kLoaderBody, kAgentSize);
-  rig.dialogs.messages.clear();
-  auto again = rig.Start();
-  ASSERT_NE(again, nullptr);
-  ASSERT_TRUE(again->WaitForEnd(5s));
-  EXPECT_FALSE(rig.app.IsDownloadSet());
-  EXPECT_EQ(rig.dialogs.messages, (Messages{kPowerOff, Text(111)}));
-  EXPECT_FALSE(rig.world.serial.isOpen);
-  EXPECT_EQ(CountCalls(rig.world.serial.calls, "close"), 2);
-  EXPECT_EQ(rig.app.StopDownload(), 1);
-}
-
-// The holder search skips this process: the previous download that a cancel gave
-// up waiting for is named as the holder, not "another program".
-TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSo) {
-  ThreadRig rig;
+// A failed open shows only its reason and keeps the download set until stopped: the
+// page keeps Finish disabled meanwhile. The holder search skips this process: the
+// previous download that a cancel gave up waiting for is named as the holder, not
+// "another program".
+TEST(DownloadThread, AgainWhileAnAbandonedDownloadStillHoldsThePortSaysSoUntilStopped) {
+  DownloadRig rig;
   rig.app.SetStopWait(50ms);
   std::atomic<bool> release{false};
   ThreadGate gate;
   rig.world.serial.onRead = [&](FakeSerialPlatform&) {
     if (!gate.arrived) gate.Hold([&] { return release.load(); }, 20s);
   };
-  auto first = rig.Start();
+  auto first = Start(rig.app);
   ASSERT_NE(first, nullptr);
   ASSERT_TRUE(gate.WaitArrived());
   EXPECT_EQ(rig.app.StopDownload(), 0);
   EXPECT_FALSE(first->HasEnded());
   EXPECT_TRUE(rig.app.IsAbandonedDownloadAlive());
-  auto second = rig.Start();
+  auto second = Start(rig.app);
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(second->WaitForEnd(5s));
-  const std::string said = rig.dialogs.messages.back();
   release = true;
   ASSERT_TRUE(first->WaitForEnd(5s));
-  EXPECT_EQ(said, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
-                      " is still held by the previous download, which is still ending; try "
-                      "again in a moment.");
+  EXPECT_EQ(rig.dialogs.Messages(),
+            (Messages{kPowerOff, Text(IDS_OPEN_FAILED) + "\n" + ComDevice(1) +
+                                     " is still held by the previous download, which is still "
+                                     "ending; try again in a moment."}));
   EXPECT_FALSE(rig.app.IsAbandonedDownloadAlive());
+  EXPECT_FALSE(second->GetOutcome().has_value());
+  EXPECT_TRUE(rig.app.IsDownloadSet());
+  EXPECT_FALSE(rig.app.StartDownload());
+  EXPECT_EQ(rig.app.StopDownload(), 0);
+  EXPECT_FALSE(rig.app.IsDownloadSet());
 }
 
 }  // namespace

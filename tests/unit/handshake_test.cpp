@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {
@@ -15,29 +15,35 @@ using Bytes = std::vector<std::uint8_t>;
 struct SyncRig : OpenPortRig {
   int Pulses() const { return CountCalls(progress.calls, "step 101 0"); }
   int Reads() const { return CountCalls(world.serial.calls, "read"); }
-  // A unit that answers the first step's byte and nothing else.
-  void AnswerFirstByteOnly() {
-    world.serial.onByte = [](FakeSerialPlatform& serial, std::uint8_t byte) {
-      if (byte == 0x01) serial.Reply(0x5A);
-    };
-  }
 };
 
+// The first step is offered up to sixty times (15 s in reads of 250 ms), pulsing the
+// bar each time; a read is three attempts, and a step with no whole read sends nothing.
 TEST(Handshake, FirstStepIsOfferedUpToSixtyTimes) {
-  // The send that the unit answers (61: none of the sixty); a silent read is three attempts.
-  for (auto [answerOn, passes, reads] :
-       {std::tuple{1, true, 4}, {60, true, 59 * 3 + 4}, {61, false, 60 * 3}}) {
-    SCOPED_TRACE(answerOn);
+  const SyncStep* plan = g_syncPlan115200.steps;
+  const SyncStep laterNoRead{5, 0x5A, 250};
+  // steps, the offer that the unit answers (0: none), passes, first bytes sent, all sent, reads
+  const std::tuple<std::vector<SyncStep>, unsigned, bool, int, std::size_t, int> cases[] = {
+      {{plan, plan + 4}, 1, true, 1, 4, 4},
+      {{plan, plan + 4}, 60, true, 60, 63, 59 * 3 + 4},
+      {{plan, plan + 4}, 0, false, 60, 60, 60 * 3},
+      {{{1, 0x5A, 499}}, 0, false, 1, 1, 3},
+      {{{1, 0x5A, 249}}, 1, false, 0, 0, 0},
+      {{plan[0], laterNoRead}, 1, false, 1, 2, 1},
+      {{}, 1, false, 0, 0, 0},
+  };
+  for (const auto& [steps, answerOn, passes, firstBytes, sent, reads] : cases) {
+    SCOPED_TRACE(::testing::Message() << steps.size() << " steps, answering " << answerOn);
     SyncRig rig;
-    FakeUnit unit(rig.world, 0, 0);
-    unit.answerFirstOnSend = answerOn;
-    const std::int64_t start = rig.world.clock.nowMs;
-    EXPECT_EQ(rig.thread.RunSyncPlan(g_syncPlan115200.steps, 4), passes);
+    rig.unit.emplace(rig.world).options.answerAfter = answerOn;
+    rig.unit->options.silent = answerOn == 0;
+    const auto count = static_cast<std::uint16_t>(steps.size());
+    EXPECT_EQ(rig.thread.RunSyncPlan(steps.data(), count), passes);
     const Bytes& w = rig.world.serial.written;
-    EXPECT_EQ(std::count(w.begin(), w.end(), 0x01), std::min(answerOn, 60));
-    EXPECT_EQ(rig.Pulses(), std::min(answerOn, 60));
+    EXPECT_EQ(std::count(w.begin(), w.end(), 0x01), firstBytes);
+    EXPECT_EQ(w.size(), sent);
+    EXPECT_EQ(rig.Pulses(), firstBytes);
     EXPECT_EQ(rig.Reads(), reads);
-    EXPECT_EQ(rig.world.clock.nowMs - start, passes ? (answerOn - 1) * 300 : 60 * 300);
   }
 }
 
@@ -59,58 +65,6 @@ TEST(Handshake, WrongRepliesAreMissesAndLaterStepsReadNineteenTimes) {
   EXPECT_EQ(rig.world.serial.written, (Bytes{0x01, 0x01, 0x01, 0x05, 0x0F}));
   EXPECT_EQ(rig.Pulses(), 3);  // only the first step pulses
   EXPECT_EQ(rig.Reads(), 3 + 5 + 19 * 3);
-}
-
-TEST(Handshake, StepsAreCountedInWholeReads) {
-  // first and later step, step count, whether the unit answers, what is written, reads
-  const std::tuple<SyncStep, SyncStep, std::uint16_t, bool, Bytes, int> cases[] = {
-      {{1, 0x5A, 499}, {}, 1, false, {1}, 3},                  // one silent read
-      {{1, 0x5A, 249}, {}, 1, true, {}, 0},                    // no read: nothing sent
-      {{1, 0x5A, 15000}, {5, 0x5A, 250}, 2, true, {1, 5}, 1},  // sent, then no read
-      {{1, 0x5A, 15000}, {}, 0, true, {}, 0},                  // an empty plan
-  };
-  for (const auto& [first, later, count, unitAnswers, written, reads] : cases) {
-    SyncRig rig;
-    if (unitAnswers) rig.AnswerFirstByteOnly();
-    const SyncStep steps[] = {first, later};
-    EXPECT_FALSE(rig.thread.RunSyncPlan(steps, count));
-    EXPECT_EQ(rig.world.serial.written, written);
-    EXPECT_EQ(rig.Reads(), reads);
-  }
-}
-
-TEST(Handshake, SynchroniseRunsThePlanAt9600ThenAtItsRate) {
-  Bytes silentAtNewRate{1, 5, 15, 0};
-  silentAtNewRate.insert(silentAtNewRate.end(), 60, 0x01);
-  // plan, stages that the unit answers, port refuses settings, passes, written, stage rates
-  const std::tuple<SyncPlan, int, bool, bool, Bytes, std::vector<std::uint32_t>> cases[] = {
-      {g_syncPlan19200, 2, false, true, {2, 5, 15, 0, 2, 5, 15, 0}, {9600, 19200}},
-      {g_syncPlan115200, 1, false, false, silentAtNewRate, {9600}},
-      {{12345, 4, g_syncPlan115200.steps}, 2, false, false, {1, 5, 15, 0}, {9600}},
-      {g_syncPlan115200, 2, true, false, {}, {}},  // the port refuses the settings
-  };
-  for (const auto& [plan, stages, refuse, passes, written, rates] : cases) {
-    SCOPED_TRACE(plan.rate);
-    SyncRig rig;
-    rig.world.serial.failConfigure = refuse;
-    FakeUnit unit(rig.world, 0, 0);
-    unit.dialogue.clear();
-    for (std::uint32_t i = 0; i < plan.stepCount; ++i)
-      unit.dialogue.push_back(plan.steps[i].sendByte);
-    unit.answeringStages = stages;
-    // What the unit printed while the user was being asked: thrown away once, at the
-    // start, so that none of it is taken for an answer or uses up a try.
-    for (char ch : std::string(100, 'x')) rig.world.serial.Reply(static_cast<std::uint8_t>(ch));
-    EXPECT_EQ(rig.thread.Synchronise(rig.thread.m_hPort, plan),
-              passes ? RESULT_SUCCESS : RESULT_SYNC_FAILED);
-    EXPECT_EQ(CountCalls(rig.world.serial.calls, "discard input"), refuse ? 0 : 1);
-    EXPECT_EQ(rig.world.serial.written, written);
-    EXPECT_EQ(unit.stageRates, rates);
-    for (const LineConfig& config : rig.world.serial.configs) {
-      EXPECT_EQ(config.parity, Parity::Even);
-      EXPECT_TRUE(config.parityCheck);
-    }
-  }
 }
 
 TEST(Handshake, CancelIsAnsweredWithinOneReadInEveryStep) {

@@ -7,7 +7,7 @@
 #include "app/update_app.h"
 #include "engine/result_messages.h"
 #include "res/string_table.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 #include "unit/image_test_files.h"
 
 namespace portflash::testing {

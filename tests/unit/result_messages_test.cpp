@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "res/string_table.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "app/update_app.h"
-#include "support/fake_unit.h"
+#include "support/unit_rig.h"
 
 namespace portflash {
 namespace {

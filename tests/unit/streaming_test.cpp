@@ -1,25 +1,29 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <tuple>
 
-#include "support/fake_unit.h"
-#include "unit/image_test_files.h"
+#include "support/unit_rig.h"
 
 namespace portflash::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Calls = std::vector<std::string>;
+using sim::ImageKind;
+using ::testing::Contains;
+using ::testing::Not;
 
 // Handshake done: the unit waits for an image.
 struct StreamRig : OpenPortRig {
-  // Plugs in a unit that takes an image of n bytes, the loader or the agent.
-  FakeUnit& Unit(std::size_t n, bool loader = false) {
-    unit.emplace(world, n, n);
-    unit->phase = loader ? FakeUnit::Phase::Loader : FakeUnit::Phase::Agent;
+  // A unit that waits for these bytes as the loader or the agent.
+  SimUnit& Unit(const Bytes& image, ImageKind kind = ImageKind::Agent) {
+    unit.emplace(world, image, image);
+    unit->SkipTo(kind);
     return *unit;
   }
   ResultCode Send(const Bytes& bytes, std::uint32_t code = 22) {
@@ -32,79 +36,94 @@ struct StreamRig : OpenPortRig {
     }
     return sizes;
   }
-  bool Progressed(const std::string& call) const { return CountCalls(progress.calls, call) > 0; }
-  // Runs then() once the unit has taken `count` bytes of the agent.
-  void AtAgentBytes(std::size_t count, std::function<void()> then) {
-    world.serial.onByte = [this, count, then, hook = world.serial.onByte](
-                              FakeSerialPlatform& serial, std::uint8_t byte) {
-      hook(serial, byte);
-      if (unit->agent.size() == count) then();
+  // Runs then() once the PC has written `count` bytes.
+  void AtWritten(std::size_t count, std::function<void()> then) {
+    world.serial.onByte = [count, then](FakeSerialPlatform& serial, std::uint8_t) {
+      if (serial.written.size() == count) then();
     };
   }
 };
 
-Bytes WithEndByte(Bytes bytes, std::size_t keep) {
-  bytes.resize(keep);
+Bytes WithEndByte(Bytes bytes, std::size_t keep = SIZE_MAX) {
+  bytes.resize(std::min(keep, bytes.size()));
   bytes.push_back(0xFF);
   return bytes;
 }
 
-TEST(Streaming, ImagesGoOutInChunksOfAtMostAThousandBytes) {
-  // the image's size, the writes: chunks, then the end byte
-  const std::pair<std::size_t, std::vector<std::size_t>> cases[] = {
-      {0, {1}}, {1000, {1000, 1}}, {1001, {1000, 1, 1}}, {2500, {1000, 1000, 500, 1}}};
-  for (const auto& [size, writes] : cases) {
-    SCOPED_TRACE(size);
+// Images go out in chunks of at most 1000 bytes, then the end byte. A reply before
+// the end byte stops the image and is the result as it came: the rest still queued is
+// thrown away and the end byte still goes out; after the last chunk the image is
+// complete with no wait. "Took" is the streaming's, not the wait's.
+TEST(Streaming, ImagesGoOutInChunksOfAtMostAThousandBytesUntilTheUnitReplies) {
+  // the image's size, a reply after so many bytes (0: none) and the reply, the result,
+  // the writes
+  const std::tuple<std::size_t, std::size_t, std::uint8_t, ResultCode, std::vector<std::size_t>>
+      cases[] = {
+          {0, 0, 0, RESULT_SUCCESS, {1}},
+          {1000, 0, 0, RESULT_SUCCESS, {1000, 1}},
+          {1001, 0, 0, RESULT_SUCCESS, {1000, 1, 1}},
+          {2500, 0, 0, RESULT_SUCCESS, {1000, 1000, 500, 1}},
+          {20000, 4500, 0x16, 0x16, {1000, 1000, 1000, 1000, 1000, 1}},  // fifth chunk of twenty
+          {3000, 3000, 0x16, RESULT_SUCCESS, {1000, 1000, 1000, 1}},
+          {3000, 3000, 0x07, 7, {1000, 1000, 1000, 1}},
+      };
+  for (const auto& [size, at, reply, result, writes] : cases) {
+    SCOPED_TRACE(::testing::Message() << size << " " << at);
     StreamRig rig;
-    rig.Unit(size).agentResultDelayMs = 2000;
     const Bytes bytes = ImageBytes(size);
-    EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
+    rig.Unit(bytes).HoldAnswer(ImageKind::Agent, 2000);
+    if (at != 0) rig.unit->options.replyMid = {ImageKind::Agent, at, false, reply};
+    EXPECT_EQ(rig.Send(bytes), result);
     EXPECT_EQ(rig.WriteSizes(), writes);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, size));
-    EXPECT_EQ(rig.progress.calls.back(), "took 103 1");  // the streaming, not the wait
+    const std::size_t sent = std::accumulate(writes.begin(), writes.end(), std::size_t{0}) - 1;
+    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, sent));
+    const Calls& calls = rig.world.serial.calls;
+    EXPECT_EQ(calls[calls.size() - 2] == "discard output", sent < size);
+    EXPECT_THAT(rig.progress.calls, Contains("complete 103").Times(sent == size ? 1 : 0));
+    EXPECT_THAT(rig.progress.calls, Contains("took 103 1").Times(at == 0 ? 1 : 0));
   }
-}
-
-TEST(Streaming, LoaderSkipsItsHeaderWhileTheAgentIsSentWhole) {
-  StreamRig rig;
-  const Bytes bytes = ImageBytes(2004);
-  rig.app.SetLoaderSkip(4);
-  FakeUnit& unit = rig.Unit(2000, true);
-  unit.msPerByte = 1.0;  // one chunk per second
-  EXPECT_EQ(rig.Send(bytes, 0), RESULT_SUCCESS);
-  EXPECT_EQ(unit.loader, Bytes(bytes.begin() + 4, bytes.end()));
-  // Percentages over size - skip: 1000 of 2000 is half.
-  EXPECT_EQ(rig.progress.calls,
-            (Calls{"warning 0.0", "step 102 50", "estimate 102 50 1", "step 102 50",
-                   "estimate 102 100 0", "complete 102", "took 102 2"}));
-  rig.Unit(2004);
-  EXPECT_EQ(rig.Send(bytes, 22), RESULT_SUCCESS);
-  EXPECT_EQ(rig.unit->agent, bytes);
 }
 
 TEST(Streaming, NothingIsSentOfAFileThatCannotBeUsed) {
   StreamRig rig;
-  FifoGuard fifos;
   rig.app.SetLoaderSkip(5);
   const std::string shortLoader = rig.WriteFile("short.ldr", ImageBytes(4));
-  const std::string fifo = fifos.Make(rig.Path("fifo.bin"));
   for (const char* path : {shortLoader.c_str(), "/nonexistent/agent.bin", rig.dir.c_str(),
-                           fifo.c_str(), static_cast<const char*>(nullptr)}) {
+                           static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(path != nullptr ? path : "(null)");
     rig.progress.calls.clear();
     EXPECT_EQ(rig.thread.SendImage(path, 0), RESULT_NO_FILE);
     EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0"}));
   }
   EXPECT_TRUE(rig.world.serial.written.empty());
-  EXPECT_FALSE(fifos.Blocked());
+}
+
+TEST(Streaming, LoaderSkipsItsHeaderWhileTheAgentIsSentWhole) {
+  StreamRig rig;
+  const Bytes bytes = ImageBytes(2004);
+  const Bytes body(bytes.begin() + 4, bytes.end());
+  rig.app.SetLoaderSkip(4);
+  rig.unit.emplace(rig.world, body, bytes);
+  rig.unit->SkipTo(ImageKind::Loader);
+  rig.unit->msPerByte = 1.0;  // one chunk per second
+  EXPECT_EQ(rig.Send(bytes, 0), RESULT_SUCCESS);
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(body));
+  // Percentages over size - skip: 1000 of 2000 is half.
+  EXPECT_EQ(rig.progress.calls,
+            (Calls{"warning 0.0", "step 102 50", "estimate 102 50 1", "step 102 50",
+                   "estimate 102 100 0", "complete 102", "took 102 2"}));
+  rig.world.serial.written.clear();
+  EXPECT_EQ(rig.Send(bytes, 22), RESULT_SUCCESS);
+  EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes));
 }
 
 // Reports come at the first chunk of each new second, the first one counting one
 // second elapsed; the steps add up to the last percentage shown.
 TEST(Streaming, ProgressIsReportedOncePerSecondWithTheEstimate) {
   StreamRig rig;
-  rig.Unit(10000).msPerByte = 0.25;  // four chunks a second
-  EXPECT_EQ(rig.Send(ImageBytes(10000)), RESULT_SUCCESS);
+  const Bytes bytes = ImageBytes(10000);
+  rig.Unit(bytes).msPerByte = 0.25;  // four chunks a second
+  EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
   EXPECT_EQ(rig.progress.calls, (Calls{"warning 0.0", "step 103 10", "estimate 103 10 9",
                                        "step 103 40", "estimate 103 50 1", "step 103 40",
                                        "estimate 103 90 0", "complete 103", "took 103 2"}));
@@ -115,13 +134,14 @@ TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
        {std::tuple{22u, 2600, true}, {22u, 2500, false}, {0u, 2600, false}}) {
     SCOPED_TRACE(::testing::Message() << code << " " << readMs);
     StreamRig rig;
-    rig.Unit(3000, code == 0);
+    const Bytes bytes = ImageBytes(3000);
+    rig.Unit(bytes, code == 0 ? ImageKind::Loader : ImageKind::Agent);
     // Only SendImage reads the millisecond clock here: calls 0 and 1 enclose the
     // first chunk's file read.
     rig.world.clock.onMilliseconds = [&](FakeClock& clock, int index) {
       if (index == 1) clock.Advance(readMs);
     };
-    EXPECT_EQ(rig.Send(ImageBytes(3000), code), RESULT_SUCCESS);
+    EXPECT_EQ(rig.Send(bytes, code), RESULT_SUCCESS);
     const std::string ch = std::to_string(code == 0 ? PROGRESS_BOOT : PROGRESS_AGENT);
     Calls expected{"warning 0.0", "step " + ch + " 33", "estimate " + ch + " 33 4"};
     if (warns) expected.push_back("warning 2.6");
@@ -130,39 +150,12 @@ TEST(Streaming, SlowFileReadOfMoreThanTwoAndAHalfSecondsWarnsForTheAgentOnly) {
   }
 }
 
-// A reply before the end byte stops the image and is the result as it came; the end
-// byte still goes out, and after the last chunk the image is complete with no wait.
-TEST(Streaming, ReplyDuringTheImageIsTheResultAsItCame) {
-  // image size, reply after so many bytes, bytes sent, the reply, the result
-  const std::tuple<std::size_t, std::size_t, std::size_t, std::uint8_t, ResultCode> cases[] = {
-      {20000, 4500, 5000, 0x00, 0},  // in the fifth chunk of twenty
-      {3000, 3000, 3000, 0x00, RESULT_SUCCESS},
-      {3000, 3000, 3000, 0x07, 7}};
-  for (const auto& [size, at, sent, reply, result] : cases) {
-    StreamRig rig;
-    FakeUnit& unit = rig.Unit(size, true);
-    unit.loaderInterrupt = {{at, reply}};
-    unit.loaderResult = std::nullopt;
-    const Bytes bytes = ImageBytes(size);
-    EXPECT_EQ(rig.Send(bytes, 0), result);
-    EXPECT_EQ(rig.world.serial.written, WithEndByte(bytes, sent));
-    EXPECT_EQ(rig.progress.calls.back() == "complete 102", sent == size);
-    // The rest of the image still queued is thrown away before the end byte.
-    const Calls& calls = rig.world.serial.calls;
-    EXPECT_EQ(calls[calls.size() - 2] == "discard output", sent < size);
-  }
-}
-
 TEST(Streaming, WaitsAreCountedInWholeReads) {
   StreamRig rig;
-  rig.Unit(3000).agentResult = 0x03;
-  EXPECT_EQ(rig.Send(ImageBytes(3000)), 3);
-
-  rig.Unit(3000).agentResult = std::nullopt;
-  rig.world.serial.calls.clear();
+  const Bytes bytes = ImageBytes(3000);
+  rig.Unit(bytes).HoldAnswer(ImageKind::Agent);
   const std::int64_t start = rig.world.clock.nowMs;
-  EXPECT_EQ(rig.Send(ImageBytes(3000)), RESULT_RESULT_TIMEOUT);
-  EXPECT_EQ(CountCalls(rig.world.serial.calls, "wait 100"), 720 * 3);
+  EXPECT_EQ(rig.Send(bytes), RESULT_RESULT_TIMEOUT);
   EXPECT_EQ(rig.world.clock.nowMs - start, 720 * 300);
 
   // Shorter waits: whole reads of 250 ms; the low byte of the code counts.
@@ -188,7 +181,7 @@ TEST(Streaming, FailedWriteStopsTheImageAndStillTriesTheEndByte) {
   rig.world.serial.failWrite = true;
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_WRITE_FAILED);
   EXPECT_EQ(rig.WriteSizes(), (std::vector<std::size_t>{1000, 1}));
-  EXPECT_FALSE(rig.Progressed("complete 103"));
+  EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
 }
 
 // A file that fails or shrinks under us ends the image: retrying could go on for ever,
@@ -200,12 +193,11 @@ TEST(Streaming, FileThatShrinksMidImageEndsWithoutTheEndByteAndSaysWhy) {
     StreamRig rig;
     const Bytes bytes = ImageBytes(size);
     const std::string path = rig.WriteFile("agent.bin", bytes);
-    rig.Unit(size);
-    rig.AtAgentBytes(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
+    rig.AtWritten(1000, [&] { ASSERT_EQ(::truncate(path.c_str(), off_t(cut)), 0); });
     EXPECT_EQ(rig.thread.SendImage(path.c_str(), 22), RESULT_NO_FILE);
     EXPECT_EQ(rig.world.serial.written, Bytes(bytes.begin(), bytes.begin() + long(cut)));
     EXPECT_EQ(rig.world.serial.calls.back(), "discard output");
-    EXPECT_FALSE(rig.Progressed("complete 103"));
+    EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
     EXPECT_EQ(rig.thread.OutcomeText(RESULT_NO_FILE),
               "The image file could not be read to the end: " + path +
                   ": the file is shorter than it was");
@@ -218,8 +210,9 @@ TEST(Streaming, DriverQueueStaysWithinAChunkAndNeverRunsDry) {
   StreamRig rig;
   ASSERT_EQ(ConfigureCommPort(rig.thread.m_hPort, 115200, 1), RESULT_SUCCESS);
   rig.world.serial.lineBytesPerMs = 115200.0 / 11 / 1000;
-  rig.Unit(30000).agentResultDelayMs = 0;
-  EXPECT_EQ(rig.Send(ImageBytes(30000)), RESULT_SUCCESS);
+  const Bytes bytes = ImageBytes(30000);
+  rig.Unit(bytes);
+  EXPECT_EQ(rig.Send(bytes), RESULT_SUCCESS);
   const std::vector<std::size_t>& queued = rig.world.serial.queuedAtWrite;
   ASSERT_EQ(queued.size(), 31u);  // 30 chunks and the end byte
   EXPECT_LE(*std::max_element(queued.begin(), queued.end() - 1), 1000u);
@@ -231,14 +224,27 @@ TEST(Streaming, DriverQueueStaysWithinAChunkAndNeverRunsDry) {
 
 TEST(Streaming, CancelStopsBeforeTheNextChunkWithoutTheEndByte) {
   StreamRig rig;
-  rig.Unit(5000);
-  rig.AtAgentBytes(2000, [&] { rig.thread.Abort(); });
+  rig.AtWritten(2000, [&] { rig.thread.Abort(); });
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_SUCCESS);
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
-  EXPECT_FALSE(rig.Progressed("complete 103"));
+  EXPECT_THAT(rig.progress.calls, Not(Contains("complete 103")));
   // The next image after a cancel: nothing sent.
   EXPECT_EQ(rig.Send(ImageBytes(5000)), RESULT_SUCCESS);
   EXPECT_EQ(rig.world.serial.written.size(), 2000u);
+}
+
+// A cancel must not keep the port for the minutes that the unit may take: the wait
+// ends with the read under way, and shows no time taken.
+TEST(Streaming, CancelEndsTheResultWaitWithinTheReadUnderWay) {
+  StreamRig rig;
+  const Bytes bytes = ImageBytes(3000);
+  rig.Unit(bytes).HoldAnswer(ImageKind::Agent);
+  rig.world.serial.onRead = [&](FakeSerialPlatform& serial) {
+    if (serial.readAttempts == 30) rig.thread.Abort();
+  };
+  EXPECT_EQ(rig.Send(bytes), RESULT_RESULT_TIMEOUT);
+  EXPECT_LE(rig.world.serial.readAttempts, 32);
+  EXPECT_EQ(rig.progress.calls.back(), "complete 103");
 }
 
 }  // namespace

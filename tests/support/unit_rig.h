@@ -1,7 +1,6 @@
 #pragma once
-// A unit's boot monitor on the far side of a FakeSerialPlatform: answers the
-// two-stage handshake, takes the loader and the agent, answers each with a
-// result code. Each knob makes it misbehave in one way.
+// The simulator's boot monitor on the far side of a FakeSerialPlatform, and the
+// rigs that the engine's unit tests run a download on.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include "app/update_app.h"
 #include "engine/download_thread.h"
 #include "platform/system.h"
+#include "sim/boot_monitor.h"
 #include "support/fakes.h"
 #include "support/harness.h"
 
@@ -27,53 +27,52 @@ inline std::string ComDevice(unsigned n) {
 #endif
 }
 
-class FakeUnit {
+// The unit that portflash-sim runs, on the fake line. The fake clock jumps to the
+// next byte due, so what the unit has due later is worked out at once and queued
+// for its time.
+class SimUnit : sim::UnitLine {
  public:
-  enum class Phase { Sync, Loader, Agent, Done };
+  using Bytes = std::vector<std::uint8_t>;
+  // Installs itself as world.serial.onByte. An image given is taken at its exact
+  // length (the loader without its skip); an empty one ends at 0xFF and a silence.
+  SimUnit(FakeWorld& world, const Bytes& loader = {}, const Bytes& agent = {});
+  ~SimUnit() override;
+  SimUnit(const SimUnit&) = delete;
+  SimUnit& operator=(const SimUnit&) = delete;
 
-  // Installs itself as world.serial.onByte. loaderBytes is what the PC is meant
-  // to send of the loader (its size less the skip), agentBytes the agent's size.
-  FakeUnit(FakeWorld& world, std::size_t loaderBytes, std::size_t agentBytes);
-  ~FakeUnit();  // unplugs itself
-  FakeUnit(const FakeUnit&) = delete;
-  FakeUnit& operator=(const FakeUnit&) = delete;
+  // Brings the unit to the start of the image, as a PC would, without the fake.
+  void SkipTo(sim::ImageKind image);
+  // The image's answer comes ms late, by default never: held back after a break
+  // that this line cannot carry.
+  void HoldAnswer(sim::ImageKind image, unsigned ms = 0xFFFF'FFFFu) {
+    options.breakAnswer = {image, ms};
+  }
 
-  // Handshake: the dialogue that it expects in each stage (first byte, then the
-  // later steps), and the send of the first byte from which it answers (0: never).
-  std::vector<std::uint8_t> dialogue{0x01, 0x05, 0x0F, 0x00};
-  int answerFirstOnSend = 1;
-  int answeringStages = 2;  // stages that it answers; 1: silent at the plan's rate
-
-  // Images: line time per byte, a byte sent unasked after so many loader bytes,
-  // the result codes (nullopt: silent), the agent's after a delay.
-  double msPerByte = 0.0;
-  std::optional<std::pair<std::size_t, std::uint8_t>> loaderInterrupt;
-  std::optional<std::uint8_t> loaderResult = 0x00;
-  std::optional<std::uint8_t> probeByte;  // sent unasked right after the loader's result
-  std::optional<std::uint8_t> agentResult = 0x16;
-  std::int64_t agentResultDelayMs = 0;
-  std::optional<std::size_t> hangUpAfterImageBytes;  // loader and agent bytes together
-
-  // What it saw.
-  Phase phase = Phase::Sync;
-  std::vector<std::uint32_t> stageRates;  // line rate when each stage passed
-  std::vector<std::uint8_t> loader;       // loader bytes received
-  std::vector<std::uint8_t> agent;        // agent bytes received
-  std::uint32_t loaderRate = 0;           // line rate when the loader began
-  bool agentEnded = false;                // end byte after the agent seen
+  sim::SimOptions options;  // the simulator's command line
+  double msPerByte = 0.0;   // the line's time per byte
 
  private:
-  void OnSyncByte(std::uint8_t byte);
-  void OnImageByte(std::uint8_t byte);
-  std::uint32_t LineRate() const;
+  void OnByte(std::uint8_t byte);
+  void RunDue();
+  sim::BootMonitor::Clock::time_point Now() const;
+  const std::string& Name() const override { return name_; }
+  int ReadFd() const override { return -1; }
+  long Read(std::uint8_t*, std::size_t) override { return 0; }
+  std::size_t Pending() const override { return 0; }
+  unsigned Rate() const override;
+  void Send(const std::vector<std::uint8_t>& bytes) override;
+  bool SendBreak() override { return false; }
+  void Linger(int) override {}
+  void Close() override { world_.serial.HangUp(); }
 
   FakeWorld& world_;
-  std::size_t loaderBytes_;
-  std::size_t agentBytes_;
-  int stage_ = 0;           // handshake stage in progress (0, 1)
-  int firstByteSends_ = 0;  // sends of the first byte in the current stage
-  std::size_t step_ = 0;
-  std::size_t imageBytes_ = 0;
+  Bytes loader_;
+  sim::Logger log_{true};
+  sim::ByteTrace trace_;
+  sim::BootMonitor monitor_;
+  std::string name_ = "fake";
+  std::int64_t sendAtMs_ = 0;  // when the monitor's answers are due
+  bool muted_ = false;
   double lineDebtMs_ = 0.0;
 };
 
@@ -121,7 +120,7 @@ struct EngineRig {
 // leaves it before the handshake, and a place for the unit.
 struct OpenPortRig : EngineRig {
   OpenPortRig() { thread.m_hPort = OpenCommPort("COM1"); }
-  std::optional<FakeUnit> unit;
+  std::optional<SimUnit> unit;
   CDownloadThread thread{app};
 };
 
