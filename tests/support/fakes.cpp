@@ -1,7 +1,5 @@
 #include "support/fakes.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -34,11 +32,7 @@ void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
 SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   calls.push_back("open " + devicePath);
   if (failOpen || isOpen) {
-    if (why != nullptr) {
-      why->kind = isOpen ? OpenError::Busy : openError;
-      why->error = 0;
-      why->detail = "fake";
-    }
+    if (why != nullptr) *why = {isOpen ? OpenError::Busy : openError, 0, "fake"};
     return -1;
   }
   isOpen = true;
@@ -131,6 +125,17 @@ bool FakeSerialPlatform::OutputQueued(SerialHandle, std::size_t* bytes) {
 void FakeSerialPlatform::DiscardInput(SerialHandle) {
   calls.push_back("discard input");
   std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
+}
+
+LineConfig CableConfig(std::uint32_t rate, bool allSignals, bool parity) {
+  LineConfig config;
+  config.baudRate = rate;
+  config.parity = parity ? Parity::Even : Parity::None;
+  config.parityCheck = parity;
+  config.outxDsrFlow = allSignals;
+  config.dtrControl = allSignals ? DtrControl::Handshake : DtrControl::Disable;
+  config.rtsControl = allSignals ? RtsControl::Toggle : RtsControl::Disable;
+  return config;
 }
 
 namespace {

@@ -137,16 +137,16 @@ class FakeWorld {
   FakeSerialPlatform serial{clock};
 };
 
+// The line as the cable tables want it; LineConfig's defaults are the fixed fields.
+LineConfig CableConfig(std::uint32_t rate, bool allSignals, bool parity = true);
+
 // Entry names are compared without regard to case, as the profile does.
 class MapProfile : public Profile {
  public:
   struct NoCase {
     bool operator()(const std::string& a, const std::string& b) const {
-      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                          [](char x, char y) {
-                                            return std::tolower(static_cast<unsigned char>(x)) <
-                                                   std::tolower(static_cast<unsigned char>(y));
-                                          });
+      const auto lower = [](unsigned char c) { return std::tolower(c); };
+      return std::ranges::lexicographical_compare(a, b, {}, lower, lower);
     }
   };
   std::map<std::string, std::map<std::string, std::string, NoCase>> sections;

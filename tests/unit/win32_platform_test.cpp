@@ -29,40 +29,24 @@ namespace {
 // or set wrongly shows in one of them; every field the cable tables do not name
 // must come through unchanged.
 TEST(Win32CommSettings, DcbOfEachCableIsTheTablesAndTheRestComesFromTheSavedOne) {
-  struct Row {
-    bool allSignals, parity;
-    unsigned dsrFlow : 1, dtr : 2, rts : 2;
-  };
   for (const int pattern : {0xA5, 0x5A}) {
-    for (const Row& row : {Row{true, true, 1, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE},
-                           Row{false, true, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE},
-                           Row{false, false, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE}}) {
-      LineConfig config;
-      config.baudRate = 115200;
-      config.parity = row.parity ? Parity::Even : Parity::None;
-      config.parityCheck = row.parity;
-      config.outxDsrFlow = row.allSignals;
-      config.dtrControl = row.allSignals ? DtrControl::Handshake : DtrControl::Disable;
-      config.rtsControl = row.allSignals ? RtsControl::Toggle : RtsControl::Disable;
+    for (const auto [allSignals, parity] : {std::pair{true, true}, {false, true}, {false, false}}) {
       DCB saved;
       std::memset(&saved, pattern, sizeof saved);
       DCB want = saved;
       want.BaudRate = 115200;
       want.ByteSize = 8;
       want.StopBits = ONESTOPBIT;
-      want.Parity = row.parity ? EVENPARITY : NOPARITY;
-      want.fParity = row.parity;
+      want.Parity = parity ? EVENPARITY : NOPARITY;
+      want.fParity = parity;
       want.fBinary = 1;
-      want.fOutX = 0;
-      want.fInX = 0;
-      want.fNull = 0;
-      want.fOutxCtsFlow = 0;
-      want.fOutxDsrFlow = row.dsrFlow;
-      want.fDtrControl = row.dtr;
-      want.fRtsControl = row.rts;
-      const DCB dcb = win32::FillDcb(saved, config);
+      want.fOutX = want.fInX = want.fNull = want.fOutxCtsFlow = 0;
+      want.fOutxDsrFlow = allSignals;
+      want.fDtrControl = allSignals ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+      want.fRtsControl = allSignals ? RTS_CONTROL_TOGGLE : RTS_CONTROL_DISABLE;
+      const DCB dcb = win32::FillDcb(saved, testing::CableConfig(115200, allSignals, parity));
       EXPECT_EQ(std::memcmp(&dcb, &want, sizeof dcb), 0)
-          << pattern << " all signals " << row.allSignals << " parity " << row.parity;
+          << pattern << " all signals " << allSignals << " parity " << parity;
     }
   }
 }
