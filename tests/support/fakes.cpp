@@ -32,7 +32,7 @@ void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
 SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   calls.push_back("open " + devicePath);
   if (failOpen || isOpen) {
-    if (why != nullptr) *why = {isOpen ? OpenError::Busy : openError, 0, "fake"};
+    if (why != nullptr) *why = {isOpen ? OpenError::Busy : OpenError::NotFound, 0, "fake"};
     return -1;
   }
   isOpen = true;
@@ -192,19 +192,12 @@ std::vector<std::string> Recorder::Messages() const {
   return messages;
 }
 
-bool Recorder::HasLocked(const std::string& prefix) const {
-  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
-  return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
-}
-
-bool Recorder::Has(const std::string& prefix) const {
-  std::lock_guard lock(mutex_);
-  return HasLocked(prefix);
-}
-
 bool Recorder::WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const {
+  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [&] { return HasLocked(prefix); });
+  return changed_.wait_for(lock, limit, [&] {
+    return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
+  });
 }
 
 void Recorder::Clear() {

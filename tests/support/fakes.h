@@ -51,8 +51,7 @@ class FakeSerialPlatform : public SerialPlatform {
   void HangUp() { hungUp = true; }
 
   // Knobs.
-  bool failOpen = false;
-  OpenError openError = OpenError::NotFound;
+  bool failOpen = false;  // with NotFound
   bool failConfigure = false;
   bool failWrite = false;  // every Write fails with Error
   bool hasModemLines = false;
@@ -186,13 +185,12 @@ class Recorder : public Dialogs, public ProgressView {
 
   std::vector<std::string> Messages() const;
   // True once a box or a call starts with prefix.
-  bool Has(const std::string& prefix) const;
+  bool Has(const std::string& prefix) const { return WaitFor(prefix, {}); }
   bool WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const;
   void Clear();
 
  private:
   void Record(std::vector<std::string>& list, std::string text);
-  bool HasLocked(const std::string& prefix) const;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
 };
