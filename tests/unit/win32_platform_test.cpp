@@ -30,7 +30,8 @@ namespace {
 // must come through unchanged.
 TEST(Win32CommSettings, DcbOfEachCableIsTheTablesAndTheRestComesFromTheSavedOne) {
   for (const int pattern : {0xA5, 0x5A}) {
-    for (const auto [allSignals, parity] : {std::pair{true, true}, {false, true}, {false, false}}) {
+    for (const auto& [allSignals, parity] :
+         {std::pair{true, true}, {false, true}, {false, false}}) {
       DCB saved;
       std::memset(&saved, pattern, sizeof saved);
       DCB want = saved;
