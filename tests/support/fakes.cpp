@@ -61,7 +61,6 @@ bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
 bool FakeSerialPlatform::SetModemLines(SerialHandle, unsigned on, unsigned off) {
   if (!hasModemLines) return false;
   modemLines = (modemLines | on) & ~off;
-  modemHistory.push_back(modemLines);
   return true;
 }
 

@@ -61,14 +61,13 @@ class FakeSerialPlatform : public SerialPlatform {
   SavedLineSettings initialSettings;  // what the device holds before the first open
 
   // What happened.
-  std::vector<std::string>
-      calls;  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
+  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
+  std::vector<std::string> calls;
   std::vector<std::uint8_t> written;
   std::vector<std::size_t> queuedAtWrite;  // the driver's queue as each Write found it
   std::vector<LineConfig> configs;
   SavedLineSettings current;  // what the device holds now
   unsigned modemLines = 0;    // DTR/RTS as last set
-  std::vector<unsigned> modemHistory;
   int readAttempts = 0;
   bool isOpen = false;
 
