@@ -117,15 +117,12 @@ TEST(PosixSerial, ClosedFarEndEndsReadsAndWritesAtOnce) {
   testing::TempDir dir;
   const std::string image = dir / "image";
   testing::WriteFile(image, std::string(5000, '\x11'));
-  const struct {
-    const char* phase;
-    std::function<ResultCode(CDownloadThread&)> run;
-  } phases[] = {
+  const std::pair<const char*, std::function<ResultCode(CDownloadThread&)>> phases[] = {
       {"listen", [](CDownloadThread& t) { return t.ProbeForReply(); }},
       {"streaming", [&](CDownloadThread& t) { return t.SendImage(image.c_str(), 22); }},
   };
-  for (const auto& p : phases) {
-    SCOPED_TRACE(p.phase);
+  for (const auto& [phase, run] : phases) {
+    SCOPED_TRACE(phase);
     Pty pty;
     CDownloadThread thread(app);
     thread.m_hPort = OpenCommPort(pty.path.c_str());
@@ -133,7 +130,7 @@ TEST(PosixSerial, ClosedFarEndEndsReadsAndWritesAtOnce) {
     ASSERT_EQ(ConfigureCommPort(thread.m_hPort, 115200, 1), RESULT_SUCCESS);
     close(std::exchange(pty.master, -1));
     const auto start = std::chrono::steady_clock::now();
-    const ResultCode result = p.run(thread);
+    const ResultCode result = run(thread);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_TRUE(CommLineLost(thread.m_hPort));
     EXPECT_EQ(result, RESULT_WRITE_FAILED);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -182,21 +183,19 @@ TEST_F(Win32Driver, SpoiltBytesAreNeverReplies) {
 // A write the driver holds (DSR off) returns at its time-out with what was taken,
 // so that the link sees a cancel instead of waiting on; a lost device is a hang-up.
 TEST_F(Win32Driver, HeldWritesReturnSoACancelIsSeen) {
-  const struct {
-    DWORD takes, error;
-    IoStatus status;
-    std::size_t taken;
-  } cases[] = {{2, 0, IoStatus::Ok, 2},
-               {0, 0, IoStatus::WouldBlock, 0},
-               {0, ERROR_OPERATION_ABORTED, IoStatus::WouldBlock, 0},  // fAbortOnError
-               {0, ERROR_DEVICE_REMOVED, IoStatus::HangUp, 0}};
+  // what the driver takes and the error it gives; what the platform says and takes
+  const std::tuple<DWORD, DWORD, IoStatus, std::size_t> cases[] = {
+      {2, 0, IoStatus::Ok, 2},
+      {0, 0, IoStatus::WouldBlock, 0},
+      {0, ERROR_OPERATION_ABORTED, IoStatus::WouldBlock, 0},  // fAbortOnError
+      {0, ERROR_DEVICE_REMOVED, IoStatus::HangUp, 0}};
   const std::uint8_t block[5] = {1, 2, 3, 4, 5};
-  for (const auto& c : cases) {
-    driver.writeTakes = c.takes;
-    driver.writeError = c.error;
+  for (const auto& [takes, error, status, wantTaken] : cases) {
+    driver.writeTakes = takes;
+    driver.writeError = error;
     std::size_t taken = 9;
-    EXPECT_EQ(platform.Write(port, block, 5, &taken), c.status) << c.error;
-    EXPECT_EQ(taken, c.taken) << c.error;
+    EXPECT_EQ(platform.Write(port, block, 5, &taken), status) << error;
+    EXPECT_EQ(taken, wantTaken) << error;
   }
 }
 
@@ -229,15 +228,11 @@ TEST_F(Win32Driver, RefusedSettingsAreUndone) {
   const DCB saved = driver.states.back();
   SavedLineSettings base;
   ASSERT_TRUE(platform.GetSettings(port, &base));
-  LineConfig config;
-  config.baudRate = 115200;
-  config.rtsControl = RtsControl::Toggle;
   driver.refuseToggle = true;
-  EXPECT_FALSE(platform.Configure(port, base, config));
+  EXPECT_FALSE(platform.Configure(port, base, testing::CableConfig(115200, true)));
   ASSERT_EQ(driver.states.size(), 2u);
   EXPECT_EQ(std::memcmp(&driver.states.back(), &saved, sizeof saved), 0);
-  config.rtsControl = RtsControl::Disable;
-  EXPECT_TRUE(platform.Configure(port, base, config));
+  EXPECT_TRUE(platform.Configure(port, base, testing::CableConfig(115200, false)));
   EXPECT_EQ(driver.states.back().BaudRate, 115200u);
 }
 
