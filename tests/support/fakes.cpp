@@ -31,8 +31,8 @@ void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
 
 SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   calls.push_back("open " + devicePath);
-  if (failOpen || isOpen) {
-    if (why != nullptr) *why = {isOpen ? OpenError::Busy : OpenError::NotFound, 0, "fake"};
+  if (isOpen) {
+    if (why != nullptr) *why = {OpenError::Busy, 0, "fake"};
     return -1;
   }
   isOpen = true;

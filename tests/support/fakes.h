@@ -51,7 +51,6 @@ class FakeSerialPlatform : public SerialPlatform {
   void HangUp() { hungUp = true; }
 
   // Knobs.
-  bool failOpen = false;  // with NotFound
   bool failConfigure = false;
   bool failWrite = false;  // every Write fails with Error
   bool hasModemLines = false;
