@@ -223,8 +223,6 @@ TEST_F(SerialLink, ComNamesMapThroughThePortsSectionOrToTtyS) {
   {
     AppWorld world;
     world.profile.sections["Ports"]["com2"] = "/dev/ttyUSB0";
-    world.profile.sections["Ports"]["COM3"] = "";
-    EXPECT_EQ(ResolvePortDevice("COM3"), testing::ComDevice(3));
     EXPECT_EQ(ResolvePortDevice("com12"), testing::ComDevice(12));
     port = OpenCommPort("Com2");
     EXPECT_EQ(serial.calls.front(), "open /dev/ttyUSB0");

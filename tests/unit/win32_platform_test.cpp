@@ -266,19 +266,15 @@ TEST(Win32Ports, PresentPortsFollowComOneToFour) {
 
 TEST(Win32Registry, UserEntriesWinMachineOnesFillInNamesIgnoreCase) {
   const std::string root = "Software\\Portflash Tests\\" + std::to_string(GetCurrentProcessId());
-  const auto machine = [&](const std::string& section, const char* entry, const char* value) {
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\" + section).c_str(), entry, REG_SZ, value,
-                    static_cast<DWORD>(std::strlen(value) + 1));
-  };
-  machine("LDR Filename", "kvr", "kvr-machine.ldr");
-  machine("Install Version", "Version", "1.0.0");
+  const char machine[] = "kvr-machine.ldr";
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\LDR Filename").c_str(), "kvr", REG_SZ, machine,
+                  sizeof machine);
   RegistryProfile profile(root);
-  EXPECT_EQ(profile.GetString("ldr filename", "KVR"), "kvr-machine.ldr");
+  EXPECT_EQ(profile.GetString("ldr filename", "KVR"), machine);
   profile.WriteString("LDR Filename", "Kvr", "kvr-user.ldr");
   EXPECT_EQ(profile.GetString("LDR FILENAME", "kvr"), "kvr-user.ldr");
   profile.RemoveEntry("LDR Filename", "KVR");  // the user's only
-  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), "kvr-machine.ldr");
-  EXPECT_EQ(profile.GetString("Install Version", "version"), "1.0.0");
+  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), machine);
   EXPECT_EQ(profile.GetString("Last Bin File", "Filename"), "");
   const std::string longPath(300, 'x');
   profile.WriteString("Last Bin File", "Filename", longPath);
