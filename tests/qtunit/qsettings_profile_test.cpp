@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "support/harness.h"
@@ -22,18 +23,14 @@ class ProfileDirs {
  public:
   ProfileDirs() {
     Write("user",
-          "[LDR Filename]\nkvr=loaders/user-kvr.ldr\nTNW=loaders/tnw.ldr\n"
-          "jdq=loaders/user-jdq.ldr\n[ports]\nCOM2=/dev/ttyACM0\n"
+          "[LDR Filename]\nkvr=user-kvr.ldr\nTNW=tnw.ldr\njdq=user-jdq.ldr\n"
           "[last bin file]\nfilename=/images/old.bin\nFILENAME=/images/old2.bin\n"
-          "[Fallback Test]\nKEY=user\n"
           "[Values]\nloader=ldr/kvr,v2.ldr\nversion=3.20, build 7\nquoted=\"ldr/kvr,v2.ldr\"\n"
           "semicolon=\"a;b\"\ncomment=a ; the rest is a comment\nblanks=  x, y  \n"
           "quotedBlanks=\"  x, y  \"\nescaped=\"a\\\\b \\\"c\\\"\"\n");
     Write("system",
-          "[LDR%20Filename]\nkvr=loaders/system-kvr.ldr\nhpz=loaders/hpz.ldr\n"
-          "JDQ=loaders/system-jdq.ldr\n[Ports]\nCOM1=/dev/ttyUSB0\n"
-          "[Install%20Version]\nVersion=1.0.0\n[Fallback%20Test]\nkey=system\n"
-          "[Values]\nsystem=a,b , c\n");
+          "[LDR%20Filename]\nkvr=system-kvr.ldr\nhpz=hpz.ldr\nJDQ=system-jdq.ldr\n"
+          "[Install%20Version]\nVersion=1.0.0\n[Values]\nsystem=a,b , c\n");
     setenv("XDG_CONFIG_HOME", (root_ / "user").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (root_ / "site:" + root_ / "system").c_str(), 1);
   }
@@ -54,23 +51,13 @@ const ProfileDirs g_dirs;
 // whatever the spellings of both; the system file fills in what the user's lacks.
 TEST(QSettingsProfile, ReadsTheUserEntryElseTheSystemOneWithoutRegardToCase) {
   QSettingsProfile profile;
-  const struct {
-    const char* section;
-    const char* entry;
-    const char* value;
-  } cases[] = {
-      {"LDR Filename", "kvr", "loaders/user-kvr.ldr"},
-      {"LDR FILENAME", "tnw", "loaders/tnw.ldr"},
-      {"LDR Filename", "JDQ", "loaders/user-jdq.ldr"},
-      {"LDR Filename", "hpz", "loaders/hpz.ldr"},
-      {"install version", "VERSION", "1.0.0"},
-      {"Ports", "COM1", "/dev/ttyUSB0"},
-      {"Ports", "COM2", "/dev/ttyACM0"},
-      {"fallback test", "Key", "user"},
-      {"No Such Section", "kvr", ""},
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"LDR Filename", "kvr", "user-kvr.ldr"}, {"LDR FILENAME", "tnw", "tnw.ldr"},
+      {"LDR Filename", "JDQ", "user-jdq.ldr"}, {"ldr filename", "hpz", "hpz.ldr"},
+      {"install version", "VERSION", "1.0.0"}, {"No Such Section", "kvr", ""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(profile.GetString(c.section, c.entry), c.value) << c.section << "/" << c.entry;
+  for (const auto& [section, entry, value] : cases) {
+    EXPECT_EQ(profile.GetString(section, entry), value) << section << "/" << entry;
   }
 }
 
@@ -82,12 +69,12 @@ TEST(QSettingsProfile, WriteReplacesEveryCaseOfTheEntryAndRemoveUncoversTheSyste
   profile.RemoveEntry("LAST BIN FILE", "filename");
   EXPECT_EQ(profile.GetString("Last Bin File", "Filename"), "");
   EXPECT_EQ(g_dirs.UserFile().find("new.bin"), std::string::npos);
-  EXPECT_EQ(profile.GetString("LDR Filename", "tnw"), "loaders/tnw.ldr");  // the rest survives
+  EXPECT_EQ(profile.GetString("LDR Filename", "tnw"), "tnw.ldr");  // the rest survives
 
-  profile.RemoveEntry("Fallback Test", "Key");
-  EXPECT_EQ(profile.GetString("Fallback Test", "key"), "system");
-  profile.WriteString("fallback test", "KEY", "again");
-  EXPECT_EQ(profile.GetString("Fallback Test", "key"), "again");
+  profile.RemoveEntry("Ldr Filename", "KVR");
+  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), "system-kvr.ldr");
+  profile.WriteString("ldr filename", "Kvr", "again.ldr");
+  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), "again.ldr");
 }
 
 // A value is the whole text after "=", quoted or not: Qt's own reader makes an

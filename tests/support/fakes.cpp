@@ -1,7 +1,5 @@
 #include "support/fakes.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -33,12 +31,8 @@ void FakeSerialPlatform::Reply(std::uint8_t byte, std::int64_t afterMs) {
 
 SerialHandle FakeSerialPlatform::Open(const std::string& devicePath, OpenFailure* why) {
   calls.push_back("open " + devicePath);
-  if (failOpen || isOpen) {
-    if (why != nullptr) {
-      why->kind = isOpen ? OpenError::Busy : openError;
-      why->error = 0;
-      why->detail = "fake";
-    }
+  if (isOpen) {
+    if (why != nullptr) *why = {OpenError::Busy, 0, "fake"};
     return -1;
   }
   isOpen = true;
@@ -67,7 +61,6 @@ bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
 bool FakeSerialPlatform::SetModemLines(SerialHandle, unsigned on, unsigned off) {
   if (!hasModemLines) return false;
   modemLines = (modemLines | on) & ~off;
-  modemHistory.push_back(modemLines);
   return true;
 }
 
@@ -133,6 +126,17 @@ void FakeSerialPlatform::DiscardInput(SerialHandle) {
   std::erase_if(incoming_, [this](const Pending& p) { return p.atMs <= clock_.nowMs; });
 }
 
+LineConfig CableConfig(std::uint32_t rate, bool allSignals, bool parity) {
+  LineConfig config;
+  config.baudRate = rate;
+  config.parity = parity ? Parity::Even : Parity::None;
+  config.parityCheck = parity;
+  config.outxDsrFlow = allSignals;
+  config.dtrControl = allSignals ? DtrControl::Handshake : DtrControl::Disable;
+  config.rtsControl = allSignals ? RtsControl::Toggle : RtsControl::Disable;
+  return config;
+}
+
 namespace {
 template <class... T>
 std::string Join(const char* what, T... numbers) {
@@ -187,19 +191,12 @@ std::vector<std::string> Recorder::Messages() const {
   return messages;
 }
 
-bool Recorder::HasLocked(const std::string& prefix) const {
-  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
-  return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
-}
-
-bool Recorder::Has(const std::string& prefix) const {
-  std::lock_guard lock(mutex_);
-  return HasLocked(prefix);
-}
-
 bool Recorder::WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const {
+  auto starts = [&](const std::string& text) { return text.starts_with(prefix); };
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [&] { return HasLocked(prefix); });
+  return changed_.wait_for(lock, limit, [&] {
+    return std::ranges::any_of(messages, starts) || std::ranges::any_of(calls, starts);
+  });
 }
 
 void Recorder::Clear() {

@@ -51,8 +51,6 @@ class FakeSerialPlatform : public SerialPlatform {
   void HangUp() { hungUp = true; }
 
   // Knobs.
-  bool failOpen = false;
-  OpenError openError = OpenError::NotFound;
   bool failConfigure = false;
   bool failWrite = false;  // every Write fails with Error
   bool hasModemLines = false;
@@ -62,14 +60,13 @@ class FakeSerialPlatform : public SerialPlatform {
   SavedLineSettings initialSettings;  // what the device holds before the first open
 
   // What happened.
-  std::vector<std::string>
-      calls;  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
+  // "open PATH", "close", "configure RATE", "read", "wait N", "write N", ...
+  std::vector<std::string> calls;
   std::vector<std::uint8_t> written;
   std::vector<std::size_t> queuedAtWrite;  // the driver's queue as each Write found it
   std::vector<LineConfig> configs;
   SavedLineSettings current;  // what the device holds now
   unsigned modemLines = 0;    // DTR/RTS as last set
-  std::vector<unsigned> modemHistory;
   int readAttempts = 0;
   bool isOpen = false;
 
@@ -137,16 +134,16 @@ class FakeWorld {
   FakeSerialPlatform serial{clock};
 };
 
+// The line as the cable tables want it; LineConfig's defaults are the fixed fields.
+LineConfig CableConfig(std::uint32_t rate, bool allSignals, bool parity = true);
+
 // Entry names are compared without regard to case, as the profile does.
 class MapProfile : public Profile {
  public:
   struct NoCase {
     bool operator()(const std::string& a, const std::string& b) const {
-      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                          [](char x, char y) {
-                                            return std::tolower(static_cast<unsigned char>(x)) <
-                                                   std::tolower(static_cast<unsigned char>(y));
-                                          });
+      const auto lower = [](unsigned char c) { return std::tolower(c); };
+      return std::ranges::lexicographical_compare(a, b, {}, lower, lower);
     }
   };
   std::map<std::string, std::map<std::string, std::string, NoCase>> sections;
@@ -186,13 +183,12 @@ class Recorder : public Dialogs, public ProgressView {
 
   std::vector<std::string> Messages() const;
   // True once a box or a call starts with prefix.
-  bool Has(const std::string& prefix) const;
+  bool Has(const std::string& prefix) const { return WaitFor(prefix, {}); }
   bool WaitFor(const std::string& prefix, std::chrono::milliseconds limit) const;
   void Clear();
 
  private:
   void Record(std::vector<std::string>& list, std::string text);
-  bool HasLocked(const std::string& prefix) const;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
 };

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -29,40 +30,25 @@ namespace {
 // or set wrongly shows in one of them; every field the cable tables do not name
 // must come through unchanged.
 TEST(Win32CommSettings, DcbOfEachCableIsTheTablesAndTheRestComesFromTheSavedOne) {
-  struct Row {
-    bool allSignals, parity;
-    unsigned dsrFlow : 1, dtr : 2, rts : 2;
-  };
   for (const int pattern : {0xA5, 0x5A}) {
-    for (const Row& row : {Row{true, true, 1, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE},
-                           Row{false, true, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE},
-                           Row{false, false, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE}}) {
-      LineConfig config;
-      config.baudRate = 115200;
-      config.parity = row.parity ? Parity::Even : Parity::None;
-      config.parityCheck = row.parity;
-      config.outxDsrFlow = row.allSignals;
-      config.dtrControl = row.allSignals ? DtrControl::Handshake : DtrControl::Disable;
-      config.rtsControl = row.allSignals ? RtsControl::Toggle : RtsControl::Disable;
+    for (const auto& [allSignals, parity] :
+         {std::pair{true, true}, {false, true}, {false, false}}) {
       DCB saved;
       std::memset(&saved, pattern, sizeof saved);
       DCB want = saved;
       want.BaudRate = 115200;
       want.ByteSize = 8;
       want.StopBits = ONESTOPBIT;
-      want.Parity = row.parity ? EVENPARITY : NOPARITY;
-      want.fParity = row.parity;
+      want.Parity = parity ? EVENPARITY : NOPARITY;
+      want.fParity = parity;
       want.fBinary = 1;
-      want.fOutX = 0;
-      want.fInX = 0;
-      want.fNull = 0;
-      want.fOutxCtsFlow = 0;
-      want.fOutxDsrFlow = row.dsrFlow;
-      want.fDtrControl = row.dtr;
-      want.fRtsControl = row.rts;
-      const DCB dcb = win32::FillDcb(saved, config);
+      want.fOutX = want.fInX = want.fNull = want.fOutxCtsFlow = 0;
+      want.fOutxDsrFlow = allSignals;
+      want.fDtrControl = allSignals ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+      want.fRtsControl = allSignals ? RTS_CONTROL_TOGGLE : RTS_CONTROL_DISABLE;
+      const DCB dcb = win32::FillDcb(saved, testing::CableConfig(115200, allSignals, parity));
       EXPECT_EQ(std::memcmp(&dcb, &want, sizeof dcb), 0)
-          << pattern << " all signals " << row.allSignals << " parity " << row.parity;
+          << pattern << " all signals " << allSignals << " parity " << parity;
     }
   }
 }
@@ -197,21 +183,19 @@ TEST_F(Win32Driver, SpoiltBytesAreNeverReplies) {
 // A write the driver holds (DSR off) returns at its time-out with what was taken,
 // so that the link sees a cancel instead of waiting on; a lost device is a hang-up.
 TEST_F(Win32Driver, HeldWritesReturnSoACancelIsSeen) {
-  const struct {
-    DWORD takes, error;
-    IoStatus status;
-    std::size_t taken;
-  } cases[] = {{2, 0, IoStatus::Ok, 2},
-               {0, 0, IoStatus::WouldBlock, 0},
-               {0, ERROR_OPERATION_ABORTED, IoStatus::WouldBlock, 0},  // fAbortOnError
-               {0, ERROR_DEVICE_REMOVED, IoStatus::HangUp, 0}};
+  // what the driver takes and the error it gives; what the platform says and takes
+  const std::tuple<DWORD, DWORD, IoStatus, std::size_t> cases[] = {
+      {2, 0, IoStatus::Ok, 2},
+      {0, 0, IoStatus::WouldBlock, 0},
+      {0, ERROR_OPERATION_ABORTED, IoStatus::WouldBlock, 0},  // fAbortOnError
+      {0, ERROR_DEVICE_REMOVED, IoStatus::HangUp, 0}};
   const std::uint8_t block[5] = {1, 2, 3, 4, 5};
-  for (const auto& c : cases) {
-    driver.writeTakes = c.takes;
-    driver.writeError = c.error;
+  for (const auto& [takes, error, status, wantTaken] : cases) {
+    driver.writeTakes = takes;
+    driver.writeError = error;
     std::size_t taken = 9;
-    EXPECT_EQ(platform.Write(port, block, 5, &taken), c.status) << c.error;
-    EXPECT_EQ(taken, c.taken) << c.error;
+    EXPECT_EQ(platform.Write(port, block, 5, &taken), status) << error;
+    EXPECT_EQ(taken, wantTaken) << error;
   }
 }
 
@@ -244,15 +228,11 @@ TEST_F(Win32Driver, RefusedSettingsAreUndone) {
   const DCB saved = driver.states.back();
   SavedLineSettings base;
   ASSERT_TRUE(platform.GetSettings(port, &base));
-  LineConfig config;
-  config.baudRate = 115200;
-  config.rtsControl = RtsControl::Toggle;
   driver.refuseToggle = true;
-  EXPECT_FALSE(platform.Configure(port, base, config));
+  EXPECT_FALSE(platform.Configure(port, base, testing::CableConfig(115200, true)));
   ASSERT_EQ(driver.states.size(), 2u);
   EXPECT_EQ(std::memcmp(&driver.states.back(), &saved, sizeof saved), 0);
-  config.rtsControl = RtsControl::Disable;
-  EXPECT_TRUE(platform.Configure(port, base, config));
+  EXPECT_TRUE(platform.Configure(port, base, testing::CableConfig(115200, false)));
   EXPECT_EQ(driver.states.back().BaudRate, 115200u);
 }
 
@@ -286,19 +266,15 @@ TEST(Win32Ports, PresentPortsFollowComOneToFour) {
 
 TEST(Win32Registry, UserEntriesWinMachineOnesFillInNamesIgnoreCase) {
   const std::string root = "Software\\Portflash Tests\\" + std::to_string(GetCurrentProcessId());
-  const auto machine = [&](const std::string& section, const char* entry, const char* value) {
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\" + section).c_str(), entry, REG_SZ, value,
-                    static_cast<DWORD>(std::strlen(value) + 1));
-  };
-  machine("LDR Filename", "kvr", "kvr-machine.ldr");
-  machine("Install Version", "Version", "1.0.0");
+  const char machine[] = "kvr-machine.ldr";
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\LDR Filename").c_str(), "kvr", REG_SZ, machine,
+                  sizeof machine);
   RegistryProfile profile(root);
-  EXPECT_EQ(profile.GetString("ldr filename", "KVR"), "kvr-machine.ldr");
+  EXPECT_EQ(profile.GetString("ldr filename", "KVR"), machine);
   profile.WriteString("LDR Filename", "Kvr", "kvr-user.ldr");
   EXPECT_EQ(profile.GetString("LDR FILENAME", "kvr"), "kvr-user.ldr");
   profile.RemoveEntry("LDR Filename", "KVR");  // the user's only
-  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), "kvr-machine.ldr");
-  EXPECT_EQ(profile.GetString("Install Version", "version"), "1.0.0");
+  EXPECT_EQ(profile.GetString("LDR Filename", "kvr"), machine);
   EXPECT_EQ(profile.GetString("Last Bin File", "Filename"), "");
   const std::string longPath(300, 'x');
   profile.WriteString("Last Bin File", "Filename", longPath);
