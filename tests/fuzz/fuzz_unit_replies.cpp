@@ -18,8 +18,6 @@
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
 #include "support/unit_rig.h"
-#include "support/fakes.h"
-#include "support/harness.h"
 
 using namespace portflash;
 
@@ -31,48 +29,36 @@ void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-std::string Image(std::size_t size, std::uint8_t seed) {
-  const std::vector<std::uint8_t> bytes = testing::ImageBytes(size, seed);
-  return {bytes.begin(), bytes.end()};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const testing::TempDir dir;
-  static const std::string loader = Image(1500, 1), agent = Image(2300, 2);
+  static const std::vector<std::uint8_t> loader = testing::ImageBytes(1500, 1),
+                                         agent = testing::ImageBytes(2300, 2);
   // What a successful download leaves at the end of the line: each image and its end byte.
-  static const std::string sent = loader + '\xFF' + agent + '\xFF';
-  static const bool ready = [] {
-    // The later handshake steps print a dot per miss.
-    std::fflush(stdout);
-    return testing::WriteFile(dir / "unit.ldr", loader) &&
-           testing::WriteFile(dir / "unit-agent.bin", agent) &&
-           std::freopen("/dev/null", "w", stdout) != nullptr;
-  }();
-  Check(ready);
+  static const std::string sent = std::string(loader.begin(), loader.end()) + '\xFF' +
+                                  std::string(agent.begin(), agent.end()) + '\xFF';
+  // The later handshake steps print a dot per miss.
+  static const bool quiet = std::fflush(stdout) == 0 && std::freopen("/dev/null", "w", stdout);
+  Check(quiet);
   if (size == 0) return 0;
 
   std::multimap<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> script;  // byte, delay
   for (std::size_t i = 1; i + 4 <= size; i += 4)
     script.emplace(data[i] | (data[i + 1] << 8), std::pair(data[i + 2], data[i + 3]));
 
-  testing::FakeWorld world;
-  testing::FakeSerialPlatform& line = world.serial;
+  testing::EngineRig rig;
+  testing::FakeSerialPlatform& line = rig.world.serial;
   line.current.size = 8;  // the device's own settings, to be put back
   const SavedLineSettings before = line.current;
   line.hasModemLines = (data[0] & 4) != 0;
   line.modemLines = kModemDsr;
-  testing::MapProfile profile;
-  testing::Recorder dialogs;
-  CUpdateApp app(profile, dialogs);
-  app.SetPortName("COM1");
+  CUpdateApp& app = rig.app;
   app.SetSpeed((data[0] & 1) != 0 ? "19200" : "115200");
   app.SetAllSignals((data[0] & 2) != 0 ? 0 : 1);
-  app.SetAgentPath((dir / "unit-agent.bin").c_str());
-  app.SetLoaderPath((dir / "unit.ldr").c_str());
+  app.SetAgentPath(rig.WriteFile("unit-agent.bin", agent).c_str());
+  app.SetLoaderPath(rig.WriteFile("unit.ldr", loader).c_str());
   LoadDefaultResultMessages(app);
-  dialogs.messages.clear();
+  rig.dialogs.messages.clear();
 
   std::set<std::uint8_t> unitSent;
   std::uint32_t count = 0;
@@ -97,14 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A reason line goes under the message only when the line was lost.
   const char* reason = code == RESULT_WRITE_FAILED ? "\nThe serial device was disconnected" : "";
   Check(shown == ResultText(app, code) || shown == ResultText(app, code) + reason);
-  Check(dialogs.messages == std::vector<std::string>{testing::kPowerOff, shown});
+  Check(rig.dialogs.messages == std::vector<std::string>{testing::kPowerOff, shown});
   Check(code == RESULT_SUCCESS || code == RESULT_RESULT_TIMEOUT || code == RESULT_WRITE_FAILED ||
         code == RESULT_SYNC_FAILED ||
         (code <= 0xFF && unitSent.count(static_cast<std::uint8_t>(code)) != 0));
   if (code == RESULT_SUCCESS) {
-    const std::vector<std::uint8_t>& w = line.written;
     Check(unitSent.count(0x00) != 0 && unitSent.count(0x16) != 0);
-    Check(w.size() >= sent.size() && std::string(w.end() - std::ssize(sent), w.end()) == sent);
+    Check(std::string(line.written.begin(), line.written.end()).ends_with(sent));
   }
   Check(!line.isOpen && line.current == before);
   return 0;

@@ -1,7 +1,6 @@
 #include "support/unit_rig.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "engine/result_messages.h"
 
@@ -65,28 +64,10 @@ void SimUnit::Send(const std::vector<std::uint8_t>& bytes) {
   for (std::uint8_t byte : bytes) world_.serial.Reply(byte, sendAtMs_ - world_.clock.nowMs);
 }
 
-void ThreadGate::Hold(const std::function<bool()>& released, std::chrono::milliseconds limit) {
-  arrived = true;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!released() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-bool ThreadGate::WaitArrived() const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!arrived && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return arrived;
-}
-
 EngineRig::EngineRig() {
   app.SetProgressView(&progress);
   app.SetPortName("COM1");
   app.SetSpeed("115200");
-}
-
-EngineRig::~EngineRig() {
-  app.SetProgressView(nullptr);
 }
 
 int CountCalls(const std::vector<std::string>& calls, const std::string& what) {

@@ -1,10 +1,7 @@
 #pragma once
 // The simulator's boot monitor on the far side of a FakeSerialPlatform, and the
 // rigs that the engine's unit tests run a download on.
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,24 +73,10 @@ class SimUnit : sim::UnitLine {
   double lineDebtMs_ = 0.0;
 };
 
-// Holds the download thread at a chosen point (inside a fake's hook) until the
-// test thread has done what it wanted, in real time.
-struct ThreadGate {
-  std::atomic<bool> arrived{false};
-  // Download thread: say it has arrived, then wait until released() or the limit.
-  void Hold(const std::function<bool()>& released,
-            std::chrono::milliseconds limit = std::chrono::seconds(5));
-  // Test thread: wait until the download thread has arrived.
-  bool WaitArrived() const;
-};
-
 // Everything a download needs, on fakes: the application with recorded message
 // boxes and progress, port "COM1" at 115200, and a scratch directory for images.
 struct EngineRig {
   EngineRig();
-  ~EngineRig();
-  EngineRig(const EngineRig&) = delete;
-  EngineRig& operator=(const EngineRig&) = delete;
 
   // Writes a file into the scratch directory (making the folders on its way) and
   // returns its path.

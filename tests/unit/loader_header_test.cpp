@@ -49,7 +49,6 @@ TEST(LoaderHeader, MarkedAreaElseFixedLayoutAtThePrefixsOffset) {
       {hpz, "kvr", true, "###", 0},
       {kvr, "KVR", true, "ONE TWO", 0},
       {kvr, "tnw", true, "ONE TWO", 0},
-      {kvr, "abc", true, "#", 0},
       {kvr, "hpzz", true, "#", 0},
       {kvr, nullptr, true, "#", 0},
       {FixedLoader(15, "Boot v2", "ONE TWO"), "kvr", true, "ONE TWO", 0},
