@@ -4,7 +4,7 @@
 // Every case must end with the right message (or none, for a cancel) in time, with the
 // port's settings and exclusive flag as they were, and with no descriptor or thread left
 // behind; twenty complete downloads in a row in one application too. Counts, timings and the other
-// waits' cancels are the unit tests'; the CLI's Ctrl-C rows cancel in every wait over a real line.
+// waits' cancels are the unit tests'.
 // The handshake runs on a short plan (the built-in bytes, fewer reads per step) so that silent
 // units fail in seconds.
 #include <fcntl.h>
