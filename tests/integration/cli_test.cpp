@@ -94,7 +94,6 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
                                              {"--bogus", "a.bin"},
                                              {"--json", "--speed", "9600", "a.bin"},
                                              {"--cable", "rs232", "a.bin"},
-                                             {"--port"},
                                              {"a.bin", "b.bin"},
                                              {"--list-ports", "a.bin"}}) {
     const RunResult run = RunToEnd(Cli(args));
