@@ -4,12 +4,14 @@
 // Every case must end with the right message (or none, for a cancel) in time, with the
 // port's settings and exclusive flag as they were, and with no descriptor or thread left
 // behind; twenty complete downloads in a row in one application too. Counts, timings and the other
-// waits' cancels are the unit tests'; the CLI's Ctrl-C rows cancel in every wait over a real line.
+// waits' cancels are the unit tests'.
 // The handshake runs on a short plan (the built-in bytes, fewer reads per step) so that silent
 // units fail in seconds.
+#include <asm/termbits.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,7 +29,6 @@
 #include "app/update_app.h"
 #include "engine/download_thread.h"
 #include "engine/result_messages.h"
-#include "port_state.h"
 #include "support/child_process.h"
 #include "support/fakes.h"
 
@@ -94,6 +95,29 @@ long ResidentKiB() {
   for (std::string line; std::getline(status, line);)
     if (line.starts_with("VmRSS:")) return std::strtol(line.c_str() + 6, nullptr, 10);
   return -1;
+}
+
+// A device's settings as the kernel keeps them (termios2, byte for byte) and its
+// exclusive-use flag, through a descriptor of our own; none when unreadable.
+struct PortState {
+  std::vector<unsigned char> termios;
+  int exclusive = -1;
+  bool operator==(const PortState&) const = default;
+};
+
+PortState ReadPortState(const std::string& device) {
+  PortState state;
+  const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return state;
+  struct termios2 tio {};
+  int exclusive = 0;
+  if (::ioctl(fd, TCGETS2, &tio) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&tio);
+    state.termios.assign(bytes, bytes + sizeof tio);
+    state.exclusive = exclusive;
+  }
+  ::close(fd);
+  return state;
 }
 
 // An image of n bytes with no 0xFF in it.

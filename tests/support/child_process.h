@@ -92,7 +92,6 @@ class SimProcess {
     return process_.WaitForOutput(text, timeout);
   }
   std::string Log() { return process_.Stderr(); }
-  void Signal(int number) { process_.Signal(number); }
 
   // Stops it with SIGTERM: its exit status, or -1 when it had to be killed.
   int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(3));
