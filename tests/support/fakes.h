@@ -79,12 +79,10 @@ class FakeSerialPlatform : public SerialPlatform {
     isOpen = false;
   }
   bool GetSettings(SerialHandle, SavedLineSettings* out) override {
-    calls.push_back("getsettings");
     *out = current;
     return true;
   }
   bool SetSettings(SerialHandle, const SavedLineSettings& settings) override {
-    calls.push_back("setsettings");
     current = settings;
     return true;
   }
