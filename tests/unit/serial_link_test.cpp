@@ -22,31 +22,6 @@ using testing::FakeSerialPlatform;
 using ::testing::StartsWith;
 using Calls = std::vector<std::string>;
 
-// The scripted device, with the flow-control behaviour these tests need on top.
-class LinkDevice : public FakeSerialPlatform {
- public:
-  using FakeSerialPlatform::FakeSerialPlatform;
-  int dsrOffPolls = 0;       // DSR reads off this many times more, then as modemLines says
-  bool stallWrites = false;  // every Write call takes nothing
-  std::vector<bool> rtsWhileWriting;
-
-  bool GetModemLines(SerialHandle fd, unsigned* bits) override {
-    if (!FakeSerialPlatform::GetModemLines(fd, bits)) return false;
-    if (dsrOffPolls > 0) {
-      --dsrOffPolls;
-      *bits &= ~kModemDsr;
-    }
-    return true;
-  }
-  IoStatus Write(SerialHandle fd, const std::uint8_t* data, std::size_t length,
-                 std::size_t* taken) override {
-    rtsWhileWriting.push_back((modemLines & kModemRts) != 0);
-    if (!stallWrites) return FakeSerialPlatform::Write(fd, data, length, taken);
-    *taken = 0;
-    return IoStatus::WouldBlock;
-  }
-};
-
 // An application object whose profile and cable setting the link reads.
 struct AppWorld {
   explicit AppWorld(int allSignals = 1) { app.SetAllSignals(allSignals); }
@@ -57,15 +32,9 @@ struct AppWorld {
 
 class SerialLink : public ::testing::Test {
  protected:
-  SerialLink() {
-    SetClock(&clock);
-    SetSerialPlatform(&serial);
-  }
   ~SerialLink() override {
     CloseCommPort(port);
     SetCommAbortFlag(nullptr);
-    SetSerialPlatform(nullptr);
-    SetClock(nullptr);
   }
   // Opens the device, configured at rate unless it is 0, and forgets the calls so far.
   void Open(std::uint32_t rate = 0) {
@@ -76,8 +45,9 @@ class SerialLink : public ::testing::Test {
   }
   void Close() { CloseCommPort(std::exchange(port, nullptr)); }
 
-  testing::FakeClock clock;
-  LinkDevice serial{clock};
+  testing::FakeWorld fake;
+  testing::FakeClock& clock = fake.clock;
+  FakeSerialPlatform& serial = fake.serial;
   CommHandle port = nullptr;
 };
 
@@ -180,11 +150,15 @@ TEST_F(SerialLink, AllSignalsHoldsOutputUntilDsrSaysWhyAfterTwoSecondsAndEndsOnC
   serial.hasModemLines = true;
   serial.modemLines = kModemDsr;
   Open(9600);
+  std::vector<bool> rtsWhileWriting;
+  serial.onByte = [&](FakeSerialPlatform& device, std::uint8_t) {
+    rtsWhileWriting.push_back((device.modemLines & kModemRts) != 0);
+  };
   serial.dsrOffPolls = 199;  // held 1.99 s: nothing to say
   const std::uint8_t one = 1;
   EXPECT_EQ(WriteCommBlock(&one, 1), RESULT_NO_DATA);
   EXPECT_EQ(clock.pauses, std::vector<int>(199, 10));
-  EXPECT_EQ(serial.rtsWhileWriting, (std::vector<bool>{true}));
+  EXPECT_EQ(rtsWhileWriting, (std::vector<bool>{true}));
   EXPECT_NE(serial.modemLines & kModemRts, 0u);  // kept on for the next block
   EXPECT_EQ(serial.calls, (Calls{"write 1", "read"}));
   serial.calls.clear();
