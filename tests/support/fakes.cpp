@@ -55,6 +55,10 @@ bool FakeSerialPlatform::Configure(SerialHandle, const SavedLineSettings& base,
 bool FakeSerialPlatform::GetModemLines(SerialHandle, unsigned* bits) {
   if (!hasModemLines || hungUp) return false;
   *bits = modemLines;
+  if (dsrOffPolls > 0) {
+    --dsrOffPolls;
+    *bits &= ~kModemDsr;
+  }
   return true;
 }
 
@@ -82,6 +86,7 @@ IoStatus FakeSerialPlatform::Write(SerialHandle, const std::uint8_t* data, std::
   *writtenCount = 0;
   if (hungUp) return IoStatus::HangUp;
   if (failWrite) return IoStatus::Error;
+  if (stallWrites) return IoStatus::WouldBlock;
   std::size_t n = writeLimit != 0 ? std::min(length, writeLimit) : length;
   EmptyQueueByTime();
   queuedAtWrite.push_back(static_cast<std::size_t>(queued_ + 0.5));

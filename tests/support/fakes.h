@@ -52,7 +52,9 @@ class FakeSerialPlatform : public SerialPlatform {
 
   // Knobs.
   bool failConfigure = false;
-  bool failWrite = false;  // every Write fails with Error
+  bool failWrite = false;    // every Write fails with Error
+  bool stallWrites = false;  // every Write takes nothing
+  int dsrOffPolls = 0;       // DSR reads off this many times more, then as modemLines says
   bool hasModemLines = false;
   bool hungUp = false;                // writes fail with HangUp, reads report HangUp
   std::size_t writeLimit = 0;         // if non-zero, at most this many bytes per Write call
@@ -79,12 +81,10 @@ class FakeSerialPlatform : public SerialPlatform {
     isOpen = false;
   }
   bool GetSettings(SerialHandle, SavedLineSettings* out) override {
-    calls.push_back("getsettings");
     *out = current;
     return true;
   }
   bool SetSettings(SerialHandle, const SavedLineSettings& settings) override {
-    calls.push_back("setsettings");
     current = settings;
     return true;
   }
