@@ -2,7 +2,6 @@
 // program adds to the engine (exit status, its texts and JSON report, Ctrl-C, the
 // port put back), each with a private profile.
 #include <gmock/gmock.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -167,49 +166,6 @@ TEST_F(CliTest, InstalledProgramFindsPortAndLoaderKeepsThePortAndReportsEveryFig
                                {"cancelled", false},
                                {"exit_status", 0}}))
       << run.out;
-}
-
-// As root the CLI runs as nobody on a device of group dialout (or tty); otherwise the device is
-// closed to its owner, and the reason names the pty's own group.
-TEST_F(CliTest, DeviceTheUserMayNotOpenNamesTheGroupAndTheCommand) {
-  SimProcess sim(kSim, {"--silent"});
-  ASSERT_TRUE(sim.Ready()) << sim.Log();
-  const std::string device = sim.Device();
-  std::vector<std::string> argv = {kCli};
-  struct stat info {};
-  ASSERT_EQ(stat(device.c_str(), &info), 0);
-  const group* owner = getgrgid(info.st_gid);
-  if (geteuid() == 0) {
-    // setpriv is util-linux's, always there; any group but root's will do.
-    owner = getgrnam("dialout");
-    if (owner == nullptr) owner = getgrnam("tty");
-    ASSERT_NE(owner, nullptr);
-    ASSERT_EQ(chown(device.c_str(), 0, owner->gr_gid), 0);
-    ASSERT_EQ(chmod(device.c_str(), 0660), 0);
-    argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kCli};
-  } else {
-    // On scripts/test's allow-list: devpts mounted without gid=5 leaves no group to name.
-    if (info.st_gid == 0 || owner == nullptr) GTEST_SKIP() << "the pty has no group to name";
-    ASSERT_EQ(chmod(device.c_str(), 0), 0);
-  }
-  const std::string group = owner->gr_name;
-  // Images anyone may read, outside the test's private directories.
-  TempDir shared;
-  fs::permissions(shared.Path(), fs::perms::others_read | fs::perms::others_exec,
-                  fs::perm_options::add);
-  fs::copy_file(Sample().Loader(), shared / "kvr.ldr");
-  fs::copy_file(Sample().Agent(), shared / "kvr-agent.bin");
-  argv.insert(argv.end(), {"--yes", "--port", device, "--loader", shared / "kvr.ldr",
-                           shared / "kvr-agent.bin"});
-  const RunResult run = RunToEnd({.argv = argv,
-                                  .env = {{"XDG_CONFIG_HOME", shared / "config"},
-                                          {"XDG_CONFIG_DIRS", shared / "no-system-config"}}});
-  EXPECT_EQ(run.status, 1) << Describe(run);
-  EXPECT_THAT(run.out, HasSubstr(kOpenFailed + "\nPermission denied for " + device +
-                                 ": it belongs to group " + group +
-                                 "; add yourself with: sudo usermod -aG " + group +
-                                 " $USER, then log in again\n"))
-      << Describe(run);
 }
 
 // The other ends: only the members that differ from a complete download. Each

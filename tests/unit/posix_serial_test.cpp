@@ -1,4 +1,5 @@
 // The POSIX serial platform and the link over real pseudo-terminals.
+#include <grp.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -106,6 +107,25 @@ TEST(PosixSerial, OpenFailuresAreClassified) {
     EXPECT_EQ(why.kind, kind) << path;
     EXPECT_FALSE(why.detail.empty()) << path;
   }
+}
+
+// A device closed to the user: the reason names the device's group, so that the user
+// knows which to join and how.
+TEST(PosixSerial, PermissionDeniedNamesTheDevicesGroupAndTheCommand) {
+  testing::TempDir dir;
+  const std::string device = dir / "ttyUSB9";
+  ASSERT_TRUE(testing::WriteFile(device, ""));
+  gid_t gid = getegid();
+  if (gid == 0) {  // root's group is never named: give the device another
+    const group* tty = getgrnam("tty");
+    ASSERT_NE(tty, nullptr);
+    gid = tty->gr_gid;
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), gid), 0);
+  }
+  const std::string name = getgrgid(gid)->gr_name;
+  EXPECT_EQ(DescribeOpenFailure({OpenError::PermissionDenied, EACCES, ""}, device),
+            "Permission denied for " + device + ": it belongs to group " + name +
+                "; add yourself with: sudo usermod -aG " + name + " $USER, then log in again");
 }
 
 // An adapter pulled: reading and writing end at once instead of using a dead line
