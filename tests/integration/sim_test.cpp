@@ -10,11 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -110,42 +108,6 @@ TEST(SimTest, StagesListenAtTheirRatesTracedOnTheCallersClockAndATriggerFiresAtI
   const std::string stage =
       "in 0x01, out 0x5A, in 0x05, out 0x5A, in 0x0F, out 0x5A, in 0x00, out 0x5A, ";
   EXPECT_EQ(events, "in 0x01, " + stage + "in 0x01, in 0x01, " + stage);
-}
-
-// --count ends the run once a download has ended (an abandoned one does not count),
-// with its last answer sent and the link removed.
-TEST(SimTest, StartsOverOnANewHandshakeOrANewClientAndCountEndsTheRun) {
-  TempDir dir;
-  const Bytes loader = RandomBytes(3000, 6), agent = RandomBytes(20000, 7);
-  ASSERT_TRUE(WriteFile(dir / "ldr", std::string(loader.begin(), loader.end())) &&
-              WriteFile(dir / "agent", std::string(agent.begin(), agent.end())));
-  SimProcess sim(kSim, {"--expect-loader", dir / "ldr", "--expect-agent", dir / "agent", "--count",
-                        "1", "--link", "{dir}/unit"});
-  ASSERT_TRUE(sim.Ready()) << sim.Log();
-  const std::string link = sim.File("unit");
-  ASSERT_EQ(std::filesystem::read_symlink(link).string(), sim.Device());
-  {
-    PcPort first(sim.Device());
-    ASSERT_TRUE(first.Handshake(0x01, B115200)) << sim.Log();
-    first.Write(Bytes(1000, 0x11));
-    // Read at 115200, before the rate changes: the unit shows no sign of having read.
-    std::this_thread::sleep_for(100ms);
-    // Gave up in the loader and starts again on the same descriptor.
-    ASSERT_TRUE(first.Handshake(0x01, B115200)) << sim.Log();
-    first.Write(Bytes(700, 0x22));
-    std::this_thread::sleep_for(100ms);
-  }  // gone without an end byte
-  {
-    PcPort second(link);
-    ASSERT_TRUE(second.Handshake(0x01, B115200)) << sim.Log();
-    EXPECT_EQ(second.Send(loader), 0x00);
-    EXPECT_EQ(second.Send(agent), 0x16) << "the last answer is not lost to the exit";
-  }
-  EXPECT_EQ(sim.WaitForExit(3s), 0) << sim.Log();
-  EXPECT_FALSE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(sim.Report(),
-            (std::vector<std::string>{"incomplete loader=1000", "incomplete loader=700",
-                                      "ok loader=3000 agent=20000"}));
 }
 
 // 3001 bytes (with the end byte) at 19200 bps, 11 bits each: 1.719 s.

@@ -192,7 +192,5 @@ class Recorder : public Dialogs, public ProgressView {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
 };
-using RecordingDialogs = Recorder;
-using RecordingProgress = Recorder;
 
 }  // namespace portflash::testing

@@ -92,8 +92,8 @@ struct EngineRig {
 
   FakeWorld world;
   MapProfile profile;
-  RecordingDialogs dialogs;
-  RecordingProgress progress;
+  Recorder dialogs;
+  Recorder progress;
   CUpdateApp app{profile, dialogs};
   TempDir temp;
   std::string dir = temp.Path();

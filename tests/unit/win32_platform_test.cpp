@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/port_list.h"
-#include "app/update_app.h"
 #include "engine/serial_link.h"
 #include "platform/win32/comm_settings.h"
 #include "platform/win32/registry_profile.h"
@@ -234,19 +233,6 @@ TEST_F(Win32Driver, RefusedSettingsAreUndone) {
   EXPECT_EQ(std::memcmp(&driver.states.back(), &saved, sizeof saved), 0);
   EXPECT_TRUE(platform.Configure(port, base, testing::CableConfig(115200, false)));
   EXPECT_EQ(driver.states.back().BaudRate, 115200u);
-}
-
-// Either separator ends a directory; the path is kept and shown with "\\".
-TEST(Win32Paths, EitherSeparatorCountsAndBackslashesAreShown) {
-  testing::MapProfile profile;
-  testing::Recorder dialogs;
-  CUpdateApp app(profile, dialogs);
-  for (const char* path : {"C:\\img.d\\KvR7.bin", "C:/img.d/KvR7.bin", "C:\\img.d/KvR7.bin"}) {
-    EXPECT_EQ(app.SetAgentPath(path), 0);  // no loader entry
-    EXPECT_STREQ(app.GetAgentPath(), "C:\\img.d\\KvR7.bin");
-    EXPECT_STREQ(app.GetAgentPrefix(), "KvR") << path;
-    EXPECT_EQ(app.GetAbbreviatedAgentPath(12), "C:\\...\\KvR7.bin");
-  }
 }
 
 // Only what Windows decides: which names are ports, and that a present port COM1 to
