@@ -14,7 +14,6 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -79,27 +78,6 @@ std::set<std::string> Threads() {
   return ids;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Their shadow memory and quarantine grow with every allocation made.
-constexpr bool kMemoryIsMeaningful = false;
-#else
-constexpr bool kMemoryIsMeaningful = true;
-#endif
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("VmRSS:")) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
-}
-
-// An image of n bytes with no 0xFF in it.
-bool WriteImage(const std::string& path, std::size_t n, std::uint8_t seed) {
-  std::string bytes(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + seed) % 255);
-  return WriteFile(path, bytes);
-}
-
 // The application with recorded boxes and progress, on the built-in plan of the speed
 // with fewer reads per step (the same bytes, the same rate). The application goes
 // first, stopping its download while the plan and the recorder are still there.
@@ -134,7 +112,7 @@ struct FaultCase {
   unsigned maxReads = 0;  // silent reads the case may take at most
   std::string cancelAfterProgress{};
   // Downloads in a row in one application, each started as soon as "Again?" would be
-  // offered: nothing may grow from one to the next.
+  // offered: none may leave a descriptor or a thread behind.
   int downloads = 1;
   std::function<void(SimProcess&, LineDownload&)> check{};
 };
@@ -156,6 +134,7 @@ std::vector<FaultCase> Cases() {
              EXPECT_EQ(sim.Report(), std::vector<std::string>(20, "ok loader=2984 agent=5000"));
            }},
       {.name = "AnswersOneTryTooLate",
+       .allSignals = false,
        .sim = {"--answer-after", std::to_string(kFirstReads + 1)},
        .outcome = kSyncFailed,
        .maxReads = kFirstReads,
@@ -165,18 +144,6 @@ std::vector<FaultCase> Cases() {
              EXPECT_THAT(sim.Log(), HasSubstr("first byte #" + std::to_string(kFirstReads) +
                                               " left unanswered"));
              EXPECT_THAT(sim.Log(), Not(HasSubstr("stage 1 ok")));
-           }},
-      {.name = "ReplyInTheMiddleOfTheAgent",
-       .allSignals = false,
-       .sim = {"--reply-mid", "agent:4000:5"},
-       .agentSize = kLargeImage,
-       .outcome = "ERROR: Unkown Transfer ID",
-       .maxReads = 6,
-       .check =
-           [](SimProcess&, LineDownload& download) {
-             const auto sent = download.thread->GetTransferRecord().agent.bytesSent;
-             EXPECT_GE(sent, 4000u);
-             EXPECT_LT(sent, kLargeImage);
            }},
       {.name = "HangUpInTheMiddleOfTheAgent",
        .speed = "19200",
@@ -189,9 +156,7 @@ std::vector<FaultCase> Cases() {
        .speed = "19200",
        .sim = {"--pace"},
        .loaderSize = kLargeImage,
-       .cancelAfterProgress = "estimate 102",
-       .check = [](SimProcess&,
-                   LineDownload& download) { EXPECT_FALSE(download.ui.Has("complete 102")); }},
+       .cancelAfterProgress = "estimate 102"},
   };
 }
 
@@ -202,8 +167,8 @@ TEST_P(FaultMatrixTest, EndsRightInTimeAndLeavesNothingBehind) {
   TempDir dir;
   const std::string loader = dir / "kvr.ldr";
   const std::string agent = dir / "kvr0001.bin";
-  ASSERT_TRUE(WriteImage(loader, fault.loaderSize, 1));
-  ASSERT_TRUE(WriteImage(agent, fault.agentSize, 2));
+  ASSERT_TRUE(WriteFile(loader, ImageBytes(fault.loaderSize, 1)));
+  ASSERT_TRUE(WriteFile(agent, ImageBytes(fault.agentSize, 2)));
   // The unit knows the images, so it answers at once.
   std::vector<std::string> args = fault.sim;
   args.insert(args.end(), {"--expect-loader", loader, "--loader-skip", std::to_string(kLoaderSkip),
@@ -223,7 +188,6 @@ TEST_P(FaultMatrixTest, EndsRightInTimeAndLeavesNothingBehind) {
   download.app.SetLoaderSkip(kLoaderSkip);
   LoadDefaultResultMessages(download.app);
   download.app.SetProgressView(&download.ui);
-  long residentAtFifth = 0;
   for (int i = 1; i <= fault.downloads; ++i) {
     download.ui.Clear();
     ASSERT_TRUE(download.app.StartDownload()) << "download " << i;
@@ -247,11 +211,6 @@ TEST_P(FaultMatrixTest, EndsRightInTimeAndLeavesNothingBehind) {
           << "download " << i << "\n"
           << sim.Log();
     }
-    if (i == 5) residentAtFifth = ResidentKiB();
-  }
-  // Pages the allocator touches late in a long run; small leaks are LeakSanitizer's.
-  if (kMemoryIsMeaningful && fault.downloads > 5) {
-    EXPECT_LE(ResidentKiB(), residentAtFifth + 2048) << residentAtFifth << " KiB after the fifth";
   }
   if (fault.check) fault.check(sim, download);
 

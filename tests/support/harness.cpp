@@ -63,4 +63,10 @@ SampleSet::SampleSet() {
   ok_ = !dir_.Path().empty() && std::system(command.c_str()) == 0 && fs::exists(Agent());
 }
 
+std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
+  return bytes;
+}
+
 }  // namespace portflash::testing

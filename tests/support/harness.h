@@ -2,8 +2,10 @@
 // What every suite shares: the program's texts that tests look for, a temporary
 // folder, file reading and writing, and the sample image set.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace portflash::testing {
 
@@ -31,6 +33,12 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 // Makes the folders on its way.
 bool WriteFile(const std::string& path, const std::string& content);
+inline bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  return WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+// An image body of n bytes that never holds the end byte 0xFF, so that a
+// unit can tell the end byte from the data.
+std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed = 0);
 
 // Polls until pred holds or the limit has passed; pred's last answer.
 bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit);

@@ -80,10 +80,4 @@ int CountResultMessages(const CUpdateApp& app) {
   return n;
 }
 
-std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
-  return bytes;
-}
-
 }  // namespace portflash::testing

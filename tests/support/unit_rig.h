@@ -85,7 +85,8 @@ struct EngineRig {
     return Path(name);
   }
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-    return WriteFile(name, std::string(bytes.begin(), bytes.end()));
+    testing::WriteFile(Path(name), bytes);
+    return Path(name);
   }
   // As the program shows it (with "\\" on Windows).
   std::string Path(const std::string& name) const { return system::NativePath(dir + "/" + name); }
@@ -111,9 +112,5 @@ struct OpenPortRig : EngineRig {
 int CountCalls(const std::vector<std::string>& calls, const std::string& what);
 // The length of the application's result-message list.
 int CountResultMessages(const CUpdateApp& app);
-
-// An image body of n bytes that never holds the end byte 0xFF, so that a
-// unit can tell the end byte from the data.
-std::vector<std::uint8_t> ImageBytes(std::size_t n, std::uint8_t seed = 0);
 
 }  // namespace portflash::testing

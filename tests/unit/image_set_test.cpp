@@ -66,15 +66,6 @@ TEST_F(ImageSet, ResolvesTheWholeSetAgainEachTimeAndAFailedStepLeavesTheLaterFie
   EXPECT_EQ(app.GetLoaderSkip(), 4u + 14 + 1);
 }
 
-TEST_F(ImageSet, PrefixIsTheFirstThreeCharactersOfTheFileName) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"kvr0001.bin", "kvr"}, {"/a.b/xy", "xy"}, {"/img/KvR7.bin", "KvR"}, {"/img/", " "}};
-  for (const auto& [path, prefix] : cases) {
-    app.SetAgentPath(path.c_str());
-    EXPECT_STREQ(app.GetAgentPrefix(), prefix.c_str()) << path;
-  }
-}
-
 // What is no regular file is refused as a missing file is (120 for the agent, 126
 // for the loader, the built-in messages for the message file), and a FIFO or a
 // device is refused without opening it for reading: that would wait for a writer
